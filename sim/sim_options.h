@@ -1,0 +1,44 @@
+/* Command-line options of the simulated camera. */
+#ifndef Q7SIM_SIM_OPTIONS_H
+#define Q7SIM_SIM_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+
+namespace q7sim {
+
+/* Probabilities (0 to 1) of what may happen to each datagram the camera sends. */
+struct FaultOptions {
+    double loss = 0;       /* dropped */
+    double duplicate = 0;  /* sent twice */
+    double reorder = 0;    /* held back and sent after the next one */
+    double garbage = 0;    /* preceded by bytes that form no frame */
+    double corrupt = 0;    /* sent with a wrong checksum */
+    double silent_after = -1; /* seconds after the hello; then nothing is sent (< 0: never) */
+};
+
+struct Options {
+    std::string address = "127.0.0.1";
+    uint16_t port = 8899; /* 0: any free port */
+    std::string serial = "Q7A160800012345";
+    int version_major = 4;
+    int version_minor = 41;
+    std::string release_date = "2016-08-25";
+    int satellites = 12;
+    unsigned faulty_cameras = 0; /* bit i: camera i + 1 is faulty */
+    double status_rate = 4;      /* status rounds ('A', 'B', 'C') per second */
+    uint32_t seed = 1;
+    bool verbose = false;
+    FaultOptions faults;
+};
+
+/*
+ * Parse argv. Returns false and fills `error` on a bad option; `help` is set
+ * when the usage text was asked for.
+ */
+bool parse_options(int argc, char **argv, Options &options, std::string &error, bool &help);
+const char *usage_text();
+
+} // namespace q7sim
+
+#endif

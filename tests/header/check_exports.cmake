@@ -1,0 +1,37 @@
+# Compare the dynamic symbols the library defines with its version script,
+# and check that every exported name is declared in the public header.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_result)
+if(NOT nm_result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" lines "${nm_out}")
+set(defined "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" name "${line}")
+  string(REGEX REPLACE "@.*" "" name "${name}")
+  list(APPEND defined ${name})
+endforeach()
+list(REMOVE_DUPLICATES defined)
+list(SORT defined)
+
+file(READ ${MAP} map_text)
+string(REGEX MATCH "global:([^}]*)local:" global_part "${map_text}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*;" listed "${CMAKE_MATCH_1}")
+string(REPLACE ";;" ";" listed "${listed}")
+list(TRANSFORM listed REPLACE ";" "")
+list(FILTER listed EXCLUDE REGEX "^$")
+list(SORT listed)
+
+if(NOT defined STREQUAL listed)
+  message(FATAL_ERROR "exported symbols differ from the version script\n  exported: ${defined}\n  listed:   ${listed}")
+endif()
+
+file(READ ${HEADER} header_text)
+foreach(name IN LISTS listed)
+  if(NOT header_text MATCHES "TAVRIN_API[^;]*[ *]${name}\\(")
+    message(FATAL_ERROR "${name} is exported but not declared in tavrin.h")
+  endif()
+endforeach()
+list(LENGTH listed count)
+message(STATUS "${count} exported functions, all declared in tavrin.h")

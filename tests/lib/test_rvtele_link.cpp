@@ -1,0 +1,315 @@
+#include "rvtele_frame.h"
+#include "rvtele_internal.h"
+#include "tavrin/tavrin.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <dirent.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+int thread_count()
+{
+    int count = 0;
+    DIR *dir = opendir("/proc/self/task");
+    while (dirent *entry = readdir(dir))
+        if (entry->d_name[0] != '.')
+            ++count;
+    closedir(dir);
+    return count;
+}
+
+/* A UDP socket standing in for the camera. */
+struct Camera {
+    Camera()
+    {
+        fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+        socklen_t length = sizeof local;
+        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
+        port = ntohs(local.sin_port);
+    }
+    ~Camera() { close(fd); }
+
+    /* The next datagram within two seconds, remembering who sent it. */
+    std::vector<uint8_t> receive()
+    {
+        pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, 2000) != 1)
+            return {};
+        uint8_t buf[2048];
+        socklen_t length = sizeof link;
+        const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&link), &length);
+        return std::vector<uint8_t>(buf, buf + (n > 0 ? n : 0));
+    }
+    void send(const std::vector<uint8_t> &bytes)
+    {
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&link), sizeof link);
+    }
+
+    int fd;
+    unsigned port;
+    sockaddr_in link{};
+};
+
+std::vector<uint8_t> command_frame(uint8_t letter, uint8_t tag)
+{
+    std::vector<uint8_t> frame(36, 0);
+    rvtele_command_frame_init(frame.data(), 36);
+    frame[3] = letter;
+    frame[4] = tag;
+    rvtele_frame_seal(frame.data());
+    return frame;
+}
+
+std::vector<uint8_t> addressed_frame(uint8_t msg_id, uint8_t sub)
+{
+    std::vector<uint8_t> frame(11, 0);
+    rvtele_addressed_frame_init(frame.data(), 1, 0, 0);
+    frame[7] = msg_id;
+    frame[9] = sub;
+    rvtele_frame_seal(frame.data());
+    return frame;
+}
+
+struct Counter {
+    std::atomic<int> frames{0};
+    std::atomic<int> last_tag{-1};
+};
+
+int count_frame(void *context, const uint8_t *frame, int)
+{
+    auto *counter = static_cast<Counter *>(context);
+    counter->last_tag.store(frame[4], std::memory_order_relaxed);
+    counter->frames.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+bool wait_for(const std::atomic<int> &value, int at_least)
+{
+    const auto deadline = Clock::now() + 3s;
+    while (value.load() < at_least) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+class Link : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        testing::internal::CaptureStdout();
+        rvtele_module_init();
+        link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port, TAVRIN_RING_CAPACITY);
+        testing::internal::GetCapturedStdout();
+        ASSERT_NE(link, nullptr);
+    }
+    void TearDown() override
+    {
+        testing::internal::CaptureStdout();
+        rvtele_free(link);
+        rvtele_module_exit();
+        testing::internal::GetCapturedStdout();
+    }
+
+    Camera camera;
+    rvtele_t *link = nullptr;
+};
+
+TEST_F(Link, StartGreetsTheCameraWithTheHelloFrame)
+{
+    ASSERT_EQ(rvtele_start(link), 0);
+    uint8_t hello[RVTELE_COMMAND_FRAME_LEN];
+    rvtele_hello_frame(hello);
+    EXPECT_EQ(camera.receive(), std::vector<uint8_t>(hello, hello + 36));
+    EXPECT_EQ(link->loader_status, 0u);
+}
+
+TEST_F(Link, FramesFromTheCameraReachTheirProcessors)
+{
+    Counter status;
+    Counter loader;
+    ASSERT_EQ(register_rvtele_processer(link, 'C', count_frame, &status), 0);
+    ASSERT_EQ(register_rvtele_processer_v2(link, 0xF1, count_frame, &loader), 0);
+    ASSERT_EQ(rvtele_start(link), 0);
+    camera.receive();
+
+    /* One datagram with two frames and garbage between, then one frame in two datagrams. */
+    std::vector<uint8_t> datagram = command_frame('C', 1);
+    datagram.insert(datagram.end(), {0x00, 0xEB, 0x11});
+    const auto addressed = addressed_frame(0xF1, 0x06);
+    datagram.insert(datagram.end(), addressed.begin(), addressed.end());
+    camera.send(datagram);
+    const auto split = command_frame('C', 2);
+    camera.send(std::vector<uint8_t>(split.begin(), split.begin() + 10));
+    camera.send(std::vector<uint8_t>(split.begin() + 10, split.end()));
+
+    EXPECT_TRUE(wait_for(status.frames, 2));
+    EXPECT_TRUE(wait_for(loader.frames, 1));
+    EXPECT_EQ(status.last_tag.load(), 2);
+}
+
+TEST_F(Link, StopReturnsPromptlyWhenNothingEverArrives)
+{
+    ASSERT_EQ(rvtele_start(link), 0);
+    const auto before = Clock::now();
+    EXPECT_EQ(rvtele_stop(link), 0);
+    EXPECT_LT(Clock::now() - before, 1s);
+}
+
+TEST_F(Link, StartingAStartedLinkStartsNoSecondThread)
+{
+    const int threads = thread_count();
+    ASSERT_EQ(rvtele_start(link), 0);
+    EXPECT_EQ(thread_count(), threads + 1);
+    EXPECT_EQ(rvtele_start(link), 0);
+    EXPECT_EQ(thread_count(), threads + 1);
+    rvtele_stop(link);
+    EXPECT_EQ(thread_count(), threads);
+}
+
+TEST_F(Link, StopThenStartAgainReceivesAgain)
+{
+    Counter status;
+    register_rvtele_processer(link, 'A', count_frame, &status);
+    ASSERT_EQ(rvtele_start(link), 0);
+    camera.receive();
+    ASSERT_EQ(rvtele_stop(link), 0);
+    EXPECT_EQ(rvtele_stop(link), 0); /* harmless twice */
+
+    ASSERT_EQ(rvtele_start(link), 0);
+    EXPECT_FALSE(camera.receive().empty()); /* greeted again, from a new socket */
+    camera.send(command_frame('A', 9));
+    EXPECT_TRUE(wait_for(status.frames, 1));
+    EXPECT_EQ(status.last_tag.load(), 9);
+}
+
+TEST_F(Link, StartFailsOnAnUnusableTransport)
+{
+    testing::internal::CaptureStdout();
+    rvtele_t *bad = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "not-an-address", 8899, 64);
+    EXPECT_EQ(rvtele_start(bad), -1);
+    EXPECT_EQ(rvtele_stop(bad), 0);
+    EXPECT_EQ(rvtele_free(bad), 0);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("RV-Tele-Start Open Comm Error.\n"), std::string::npos);
+}
+
+TEST_F(Link, ProcessorsComeAndGoWhileFramesFlow)
+{
+    Counter counter;
+    ASSERT_EQ(rvtele_start(link), 0);
+    camera.receive();
+    std::atomic<bool> sending{true};
+    std::thread sender([&] {
+        const auto frame = addressed_frame(0x33, 1);
+        while (sending.load()) {
+            camera.send(frame);
+            std::this_thread::sleep_for(100us);
+        }
+    });
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(register_rvtele_processer_v2(link, 0x33, count_frame, &counter), 0);
+        std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(unregister_rvtele_processer_v2(link, 0x33), 1);
+    }
+    testing::internal::GetCapturedStdout();
+    /* Once removal has returned, the callback never runs again. */
+    const int seen = counter.frames.load();
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(counter.frames.load(), seen);
+    sending.store(false);
+    sender.join();
+    EXPECT_GT(seen, 0);
+}
+
+TEST(LinkLifetime, RecordOutlivesFreeWhileAHolderRemains)
+{
+    testing::internal::CaptureStdout();
+    rvtele_module_init();
+    rvtele_t *link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 9, 64);
+    ASSERT_NE(link, nullptr);
+    rvtele_ref(link); /* as a camera handle does */
+    Counter counter;
+    register_rvtele_processer(link, 'A', count_frame, &counter);
+    EXPECT_EQ(rvtele_start(link), 0);
+    EXPECT_EQ(rvtele_free(link), 0);
+    EXPECT_EQ(link->comm, nullptr);
+    EXPECT_EQ(rvtele_free(link), -1); /* a second free is refused while the record lives */
+    EXPECT_EQ(rvtele_start(link), -1);
+    EXPECT_EQ(unregister_rvtele_processer(link, 'A'), 1);
+    EXPECT_EQ(rvtele_send(link, reinterpret_cast<const uint8_t *>("x"), 1), -1);
+    rvtele_unref(link); /* the last holder releases the record */
+    rvtele_module_exit();
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(LinkApi, MissingHandlesAndCallbacksAreRefused)
+{
+    EXPECT_EQ(rvtele_free(nullptr), -1);
+    EXPECT_EQ(rvtele_start(nullptr), -1);
+    EXPECT_EQ(rvtele_stop(nullptr), -1);
+    EXPECT_EQ(register_rvtele_processer_v2(nullptr, 1, count_frame, nullptr), -1);
+    EXPECT_EQ(unregister_rvtele_processer_v2(nullptr, 1), -1);
+    EXPECT_EQ(rvtele_send(nullptr, reinterpret_cast<const uint8_t *>("x"), 1), -1);
+
+    testing::internal::CaptureStdout();
+    rvtele_module_init();
+    rvtele_t *link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 9, 64);
+    EXPECT_EQ(register_rvtele_processer_v2(link, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(unregister_rvtele_processer_v2(link, 1), -1); /* none registered */
+    EXPECT_EQ(rvtele_send(link, nullptr, 1), -1);
+    EXPECT_EQ(rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 9, 0), nullptr);
+    EXPECT_EQ(rvtele_alloc(0x41, "127.0.0.1", 9, 64), nullptr);
+    rvtele_free(link);
+    rvtele_module_exit();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Error: rvtele_alloc alloc rvcomm error. magic_code:0x41\n"), std::string::npos);
+}
+
+struct StopFromCallback {
+    rvtele_t *link;
+    std::atomic<int> result{1};
+};
+
+int stop_own_link(void *context, const uint8_t *, int)
+{
+    auto *self = static_cast<StopFromCallback *>(context);
+    self->result.store(rvtele_stop(self->link));
+    return 0;
+}
+
+TEST_F(Link, StopFromAProcessorIsRefusedInsteadOfDeadlocking)
+{
+    StopFromCallback self{link};
+    register_rvtele_processer(link, 'C', stop_own_link, &self);
+    ASSERT_EQ(rvtele_start(link), 0);
+    camera.receive();
+    testing::internal::CaptureStdout();
+    camera.send(command_frame('C', 0));
+    const auto deadline = Clock::now() + 3s;
+    while (self.result.load() == 1 && Clock::now() < deadline)
+        std::this_thread::sleep_for(2ms);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(self.result.load(), -1);
+}
+
+} // namespace
