@@ -22,6 +22,7 @@ constexpr int RECEIVE_BURST = 256;
 struct rvtele_state {
     ProcessorTable processors;
     std::mutex control; /* start, stop and free */
+    std::mutex sending; /* keeps the transport alive while a frame leaves */
     std::thread receiver;
     std::atomic<uint32_t> running{0};
     std::atomic<int> holders{1};
@@ -124,6 +125,7 @@ TAVRIN_API int rvtele_free(rvtele_t *tele)
             return -1;
         }
         tele->state->freed = true;
+        std::lock_guard<std::mutex> send_guard(tele->state->sending);
         rvcomm_free(tele->comm);
         tele->comm = nullptr;
         rvbuffer_free(tele->buffer);
@@ -213,6 +215,9 @@ int rvtele_send(rvtele_t *tele, const uint8_t *bytes, int length)
 {
     if (!tele || !bytes)
         return -1;
+    /* Any thread may send (GUI, upgrade worker); the lock keeps free from
+     * releasing the transport under a send. */
+    std::lock_guard<std::mutex> guard(tele->state->sending);
     return rvcomm_write(tele->comm, bytes, length);
 }
 

@@ -25,7 +25,7 @@ bool is_hello(const Bytes &frame)
 } // namespace
 
 Server::Server(const Options &options)
-    : options_(options), camera_(options), faults_(options.faults, options.seed),
+    : options_(options), camera_(options), pos_(options), faults_(options.faults, options.seed),
       start_(std::chrono::steady_clock::now())
 {
 }
@@ -103,7 +103,11 @@ void Server::on_frame(const Bytes &frame, const sockaddr_in &from)
         send(loader_.on_frame(frame));
         return;
     }
-    if (frame[3] == 'C')
+    if (frame[3] != 'C' || frame.size() != kCommandFrameLength)
+        return;
+    if (PosStore::handles(frame[4]))
+        send(pos_.on_command(frame));
+    else
         send(camera_.on_command(frame));
 }
 
@@ -128,8 +132,11 @@ void Server::run(const std::atomic<bool> &stop)
                 next_status = now + period;
             continue;
         }
+        send(pos_.pump(now));
         pollfd pfd = {fd_, POLLIN, 0};
-        const int wait_ms = static_cast<int>((next_status - now) * 1000) + 1;
+        int wait_ms = static_cast<int>((next_status - now) * 1000) + 1;
+        if (pos_.busy())
+            wait_ms = 1;
         if (poll(&pfd, 1, wait_ms < 100 ? wait_ms : 100) <= 0)
             continue;
         sockaddr_in from{};

@@ -6,6 +6,7 @@
 #include "sim_faults.h"
 #include "sim_loader.h"
 #include "sim_options.h"
+#include "sim_posstore.h"
 
 #include <atomic>
 #include <chrono>
@@ -38,6 +39,7 @@ private:
     Options options_;
     Camera camera_;
     Loader loader_;
+    PosStore pos_;
     FaultInjector faults_;
     int fd_ = -1;
     uint16_t port_ = 0;
