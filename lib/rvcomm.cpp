@@ -10,7 +10,8 @@
 namespace {
 
 /* Registry ring with a sentinel head; newest table first. */
-rvcomm_ops registry_head = {nullptr, nullptr, nullptr, nullptr, 0, &registry_head, &registry_head, 0};
+rvcomm_ops registry_head = {nullptr, nullptr,        nullptr,        nullptr,
+                            0,       &registry_head, &registry_head, 0};
 std::mutex registry_lock;
 
 rvcomm_ops *find_locked(uint32_t magic_code)

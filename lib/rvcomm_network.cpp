@@ -67,8 +67,8 @@ int network_write(rvcomm *comm, const uint8_t *buf, int len)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-rvcomm_ops network_table = {network_open, network_close, network_read, network_write,
-                            0,            nullptr,       nullptr,      0};
+rvcomm_ops network_table = {
+    network_open, network_close, network_read, network_write, 0, nullptr, nullptr, 0};
 
 } // namespace
 

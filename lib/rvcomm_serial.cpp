@@ -18,8 +18,8 @@ bool baud_to_speed(uint32_t baud, speed_t *speed)
     static const struct {
         uint32_t baud;
         speed_t speed;
-    } table[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-                 {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+    } table[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
+                 {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
                  {230400, B230400}, {460800, B460800}, {921600, B921600}};
     for (const auto &entry : table) {
         if (entry.baud == baud) {

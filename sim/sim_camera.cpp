@@ -9,12 +9,12 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kMetresPerDegree = 111320.0;
-constexpr double kLineLength = 3000;  /* metres flown along one survey line */
-constexpr double kLineSpacing = 250;  /* metres between lines */
-constexpr double kSpeed = 20;         /* metres per second */
+constexpr double kLineLength = 3000; /* metres flown along one survey line */
+constexpr double kLineSpacing = 250; /* metres between lines */
+constexpr double kSpeed = 20;        /* metres per second */
 constexpr double kStartLongitude = 116.30;
 constexpr double kStartLatitude = 39.90;
-constexpr uint16_t kAltitude = 520;   /* metres */
+constexpr uint16_t kAltitude = 520; /* metres */
 
 enum SubCommand : uint8_t {
     kShutter = 0x31,
@@ -144,15 +144,16 @@ Bytes Camera::position_frame() const
 {
     const Position at = survey_position(now_);
     Bytes frame = command_frame('B');
-    put_be32(frame, 4, static_cast<uint32_t>(static_cast<int32_t>(std::lround(at.longitude * 1e6))));
+    put_be32(frame, 4,
+             static_cast<uint32_t>(static_cast<int32_t>(std::lround(at.longitude * 1e6))));
     put_be32(frame, 8, static_cast<uint32_t>(static_cast<int32_t>(std::lround(at.latitude * 1e6))));
     put_be16(frame, 14, kAltitude);
     frame[16] = static_cast<uint8_t>(options_.satellites);
-    frame[17] = options_.satellites >= 4 ? 4 : 0;              /* fix type */
+    frame[17] = options_.satellites >= 4 ? 4 : 0; /* fix type */
     put_be16(frame, 18, static_cast<uint32_t>(std::lround(at.speed * 5)));
     put_be16(frame, 20, static_cast<uint32_t>(std::lround(at.track_deg * 5)));
-    frame[22] = 5;                                             /* 1.0 after / 5 */
-    frame[33] = 1;                                             /* GPS receiver present */
+    frame[22] = 5; /* 1.0 after / 5 */
+    frame[33] = 1; /* GPS receiver present */
     seal(frame);
     return frame;
 }

@@ -9,11 +9,11 @@ namespace q7sim {
 
 /* Probabilities (0 to 1) of what may happen to each datagram the camera sends. */
 struct FaultOptions {
-    double loss = 0;       /* dropped */
-    double duplicate = 0;  /* sent twice */
-    double reorder = 0;    /* held back and sent after the next one */
-    double garbage = 0;    /* preceded by bytes that form no frame */
-    double corrupt = 0;    /* sent with a wrong checksum */
+    double loss = 0;          /* dropped */
+    double duplicate = 0;     /* sent twice */
+    double reorder = 0;       /* held back and sent after the next one */
+    double garbage = 0;       /* preceded by bytes that form no frame */
+    double corrupt = 0;       /* sent with a wrong checksum */
     double silent_after = -1; /* seconds after the hello; then nothing is sent (< 0: never) */
 };
 

@@ -62,10 +62,10 @@ extern "C" {
  * the rest belongs to the library.
  */
 typedef struct rvtele {
-    struct rvbuffer *buffer;      /**< ring buffer (library-private) */
-    struct rvcomm *comm;          /**< byte transport (library-private) */
-    struct rvtele_state *state;   /**< receive thread and processors (library-private) */
-    uint32_t loader_status;       /**< written by the firmware upgrader on the receive thread */
+    struct rvbuffer *buffer;    /**< ring buffer (library-private) */
+    struct rvcomm *comm;        /**< byte transport (library-private) */
+    struct rvtele_state *state; /**< receive thread and processors (library-private) */
+    uint32_t loader_status;     /**< written by the firmware upgrader on the receive thread */
 } rvtele_t;
 
 /**
@@ -159,12 +159,13 @@ enum q7x_strategy {
 
 /** Work-parameter record: 24 bytes exchanged with the camera byte for byte. */
 typedef struct q7x_work_param {
-    uint8_t strategy;           /**< 0: strategy kind, enum q7x_strategy */
-    uint8_t activation;         /**< 1: 1 landing gear, 2 external level, 3 power-on delay, 4 height, 5 manual delay */
-    uint8_t reserved2[2];       /**< 2-3: kept as the camera reported them */
-    uint8_t external_level;     /**< 4: 1 high, 0 low */
-    uint8_t reserved5;          /**< 5: kept as the camera reported it */
-    uint16_t power_on_delay;    /**< 6-7: seconds */
+    uint8_t strategy;        /**< 0: strategy kind, enum q7x_strategy */
+    uint8_t activation;      /**< 1: 1 landing gear, 2 external level, 3 power-on delay, 4 height, 5
+                                manual delay */
+    uint8_t reserved2[2];    /**< 2-3: kept as the camera reported them */
+    uint8_t external_level;  /**< 4: 1 high, 0 low */
+    uint8_t reserved5;       /**< 5: kept as the camera reported it */
+    uint16_t power_on_delay; /**< 6-7: seconds */
     uint16_t activation_height; /**< 8-9: metres */
     uint16_t manual_delay;      /**< 10-11: seconds */
     uint8_t pwm_pulse_time;     /**< 12: tenths of a millisecond */
@@ -178,7 +179,8 @@ typedef struct q7x_work_param {
 } q7x_work_param_t;
 
 /** Flags of the camera handle. */
-#define Q7X_FLAG_VALID 0x01u   /**< a status, position, configuration or identity frame was handled */
+#define Q7X_FLAG_VALID 0x01u /**< a status, position, configuration or identity frame was handled  \
+                              */
 #define Q7X_FLAG_GPS_FIX 0x02u /**< byte 33 of the last position frame was not 0 */
 
 /**
@@ -188,41 +190,41 @@ typedef struct q7x_work_param {
  */
 typedef struct q7x {
     rvtele_t *link;
-    uint32_t flags;            /**< Q7X_FLAG_* */
-    uint32_t status_byte34;    /**< 'C' byte 34 */
-    uint32_t status_word8;     /**< 'C' bytes 8-9 */
-    uint32_t total_exposures;  /**< 'C' bytes 5-6 */
-    uint32_t status_byte12;    /**< 'C' byte 12 */
-    double status_value13;     /**< 'C' bytes 13-14 x 0.1 */
-    uint32_t status_byte29;    /**< 'C' byte 29 */
-    double status_value30;     /**< 'C' bytes 30-31 x 0.1 */
-    uint32_t satellites;       /**< 'B' byte 16 */
-    uint32_t position_byte17;  /**< 'B' byte 17 */
-    double coordinate1;        /**< 'B' bytes 4-7 x 1e-6, degrees */
-    double coordinate2;        /**< 'B' bytes 8-11 x 1e-6, degrees */
-    double height;             /**< 'B' bytes 14-15 */
-    float position_value18;    /**< 'B' bytes 18-19 / 5 */
-    float position_value20;    /**< 'B' bytes 20-21 / 5 */
+    uint32_t flags;                  /**< Q7X_FLAG_* */
+    uint32_t status_byte34;          /**< 'C' byte 34 */
+    uint32_t status_word8;           /**< 'C' bytes 8-9 */
+    uint32_t total_exposures;        /**< 'C' bytes 5-6 */
+    uint32_t status_byte12;          /**< 'C' byte 12 */
+    double status_value13;           /**< 'C' bytes 13-14 x 0.1 */
+    uint32_t status_byte29;          /**< 'C' byte 29 */
+    double status_value30;           /**< 'C' bytes 30-31 x 0.1 */
+    uint32_t satellites;             /**< 'B' byte 16 */
+    uint32_t position_byte17;        /**< 'B' byte 17 */
+    double coordinate1;              /**< 'B' bytes 4-7 x 1e-6, degrees */
+    double coordinate2;              /**< 'B' bytes 8-11 x 1e-6, degrees */
+    double height;                   /**< 'B' bytes 14-15 */
+    float position_value18;          /**< 'B' bytes 18-19 / 5 */
+    float position_value20;          /**< 'B' bytes 20-21 / 5 */
     q7x_work_param_t reported_param; /**< 'A' bytes 8-31 */
     q7x_work_param_t sent_param;     /**< last record passed to q7x_set_work_param */
-    uint16_t mode;             /**< 'A' byte 4: strategy kind in force */
-    uint16_t exposure_counts[5]; /**< 'C' bytes 15-24, cameras 1 to 5 */
-    uint8_t model_flag;        /**< 2 for "Q7X"-kind serial numbers, 1 otherwise, 0 unknown */
-    uint8_t config_byte5;      /**< 'A' byte 5 */
-    uint16_t config_word6;     /**< 'A' bytes 6-7 */
-    float position_value22;    /**< 'B' byte 22 / 5 */
-    uint8_t status_byte32;     /**< 'C' byte 32 */
-    uint8_t config_byte34;     /**< 'A' byte 34 */
-    uint8_t position_byte34;   /**< 'B' byte 34 */
-    uint8_t status_byte34_copy; /**< 'C' byte 34 */
-    char serial_number[16];    /**< 15 characters, NUL-terminated */
+    uint16_t mode;                   /**< 'A' byte 4: strategy kind in force */
+    uint16_t exposure_counts[5];     /**< 'C' bytes 15-24, cameras 1 to 5 */
+    uint8_t model_flag;              /**< 2 for "Q7X"-kind serial numbers, 1 otherwise, 0 unknown */
+    uint8_t config_byte5;            /**< 'A' byte 5 */
+    uint16_t config_word6;           /**< 'A' bytes 6-7 */
+    float position_value22;          /**< 'B' byte 22 / 5 */
+    uint8_t status_byte32;           /**< 'C' byte 32 */
+    uint8_t config_byte34;           /**< 'A' byte 34 */
+    uint8_t position_byte34;         /**< 'B' byte 34 */
+    uint8_t status_byte34_copy;      /**< 'C' byte 34 */
+    char serial_number[16];          /**< 15 characters, NUL-terminated */
     uint8_t version_major;
     uint8_t version_minor;
-    uint8_t fault_mask;        /**< bits 0-4, cameras 1 to 5; meaning depends on the firmware */
-    uint16_t option_word;      /**< 'C' bytes 27-28 */
-    char release_date[11];     /**< 10 characters, NUL-terminated */
-    uint8_t self_check;        /**< bit 7 of 'C' byte 25 (firmware 4.41 and later) */
-    uint32_t index;            /**< 'A', 'B' and 'C' frames handled */
+    uint8_t fault_mask;    /**< bits 0-4, cameras 1 to 5; meaning depends on the firmware */
+    uint16_t option_word;  /**< 'C' bytes 27-28 */
+    char release_date[11]; /**< 10 characters, NUL-terminated */
+    uint8_t self_check;    /**< bit 7 of 'C' byte 25 (firmware 4.41 and later) */
+    uint32_t index;        /**< 'A', 'B' and 'C' frames handled */
 } q7x_t;
 
 /**
@@ -310,15 +312,15 @@ TAVRIN_API void CalcNextPoint(double lon, double lat, double distance, double be
 
 /** One POS file of the camera: 31 bytes, numbers in host order. */
 typedef struct TAVRIN_PACKED posfile_entry {
-    uint8_t number;          /**< 1 to 14 */
+    uint8_t number; /**< 1 to 14 */
     uint32_t start_address;
     uint32_t start_address2;
-    uint8_t start_time[6];   /**< UTC: year - 2000, month, day, hour, minute, second */
-    uint32_t end_address;    /**< end - start = size in bytes */
+    uint8_t start_time[6]; /**< UTC: year - 2000, month, day, hour, minute, second */
+    uint32_t end_address;  /**< end - start = size in bytes */
     uint32_t end_address2;
     uint8_t end_time[6];
     uint8_t download_count;
-    uint8_t reserved;        /**< 'P' frame byte 34 */
+    uint8_t reserved; /**< 'P' frame byte 34 */
 } posfile_entry_t;
 
 /** Transfer states of the POS manager. */
@@ -339,25 +341,26 @@ enum posfile_transfer_state {
  */
 typedef struct posfile_manager {
     posfile_entry_t files[POSFILE_MAX_FILES]; /**< entry n-1 describes file n */
-    uint32_t valid_mask;       /**< bit n-1: entry n filled; cleared by the caller */
-    FILE *main_table;          /**< table of the current download, or NULL */
+    uint32_t valid_mask;                      /**< bit n-1: entry n filled; cleared by the caller */
+    FILE *main_table;                         /**< table of the current download, or NULL */
     rvtele_t *link;
-    uint8_t transfer_state;    /**< enum posfile_transfer_state */
-    uint32_t bytes_received;   /**< record bytes accepted for the current file */
-    uint32_t current_file;     /**< caller */
-    uint32_t expected_size;    /**< caller */
-    uint32_t end_marker_flag;  /**< caller: 1 lets the end marker finish the transfer */
-    uint32_t lens_mode;        /**< caller: 1 also writes the five per-lens tables */
-    FILE *lens_tables[5];      /**< caller: Front, Right, Back, Left, Center */
-    uint32_t activity;         /**< 1 after a record frame; 2 during a firmware upgrade */
-    uint32_t record_counter;   /**< record frames processed */
+    uint8_t transfer_state;   /**< enum posfile_transfer_state */
+    uint32_t bytes_received;  /**< record bytes accepted for the current file */
+    uint32_t current_file;    /**< caller */
+    uint32_t expected_size;   /**< caller */
+    uint32_t end_marker_flag; /**< caller: 1 lets the end marker finish the transfer */
+    uint32_t lens_mode;       /**< caller: 1 also writes the five per-lens tables */
+    FILE *lens_tables[5];     /**< caller: Front, Right, Back, Left, Center */
+    uint32_t activity;        /**< 1 after a record frame; 2 during a firmware upgrade */
+    uint32_t record_counter;  /**< record frames processed */
 } posfile_manager_t;
 
 TAVRIN_API posfile_manager_t *posfile_manager_init(rvtele_t *tele);
 TAVRIN_API void posfile_manager_exit(posfile_manager_t *mgr);
 TAVRIN_API int posfile_info_request(posfile_manager_t *mgr, int file_number);
 TAVRIN_API int posfile_info_get(posfile_manager_t *mgr, int file_number, posfile_entry_t *entry);
-TAVRIN_API int posfile_file_request(posfile_manager_t *mgr, int file_number, const char *table_path);
+TAVRIN_API int posfile_file_request(posfile_manager_t *mgr, int file_number,
+                                    const char *table_path);
 TAVRIN_API int posfile_file_request_offset(posfile_manager_t *mgr, int file_number,
                                            const char *table_path, uint32_t expected_size,
                                            int record_size);

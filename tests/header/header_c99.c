@@ -13,7 +13,8 @@ int main(void)
     rvtele_t *link;
     if (rvtele_module_init() != 0)
         return 1;
-    link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", TAVRIN_CAMERA_PORT, TAVRIN_RING_CAPACITY);
+    link =
+        rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", TAVRIN_CAMERA_PORT, TAVRIN_RING_CAPACITY);
     if (!link)
         return 1;
     if (rvtele_stop(link) != 0 || rvtele_free(link) != 0)

@@ -98,7 +98,8 @@ TEST(RingBuffer, WrapsAroundAtEveryOffset)
                 if (model.size() > capacity - 1)
                     model.erase(model.begin(), model.end() - (capacity - 1));
 
-                SCOPED_TRACE(testing::Message() << "offset " << offset << " held " << held << " n " << n);
+                SCOPED_TRACE(testing::Message()
+                             << "offset " << offset << " held " << held << " n " << n);
                 ASSERT_EQ(rvbuffer_stored(ring.rb), model.size());
                 ASSERT_EQ(rvbuffer_space(ring.rb), capacity - 1 - model.size());
                 std::vector<uint8_t> peeked(model.size());

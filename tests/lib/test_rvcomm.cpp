@@ -36,7 +36,8 @@ TEST_F(Registry, LookupMeetsNetworkFirstAndPrintsEveryTableExamined)
     ASSERT_EQ(ops, rvcomm_serial_ops());
     char expected[128];
     std::snprintf(expected, sizeof expected, "rvcomm_ops_find: %p 0x4e\nrvcomm_ops_find: %p 0x53\n",
-                  static_cast<void *>(rvcomm_network_ops()), static_cast<void *>(rvcomm_serial_ops()));
+                  static_cast<void *>(rvcomm_network_ops()),
+                  static_cast<void *>(rvcomm_serial_ops()));
     EXPECT_EQ(printed, expected);
 }
 
@@ -79,7 +80,8 @@ TEST_F(Registry, ExitWarnsAboutATransportStillInUseAndStillEmptiesTheRegistry)
     rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 8899);
     rvtele_module_exit();
     const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("Warning: rvcomm-OPS magic-code:78 has reference. check code.\n"), std::string::npos);
+    EXPECT_NE(printed.find("Warning: rvcomm-OPS magic-code:78 has reference. check code.\n"),
+              std::string::npos);
     EXPECT_EQ(printed.find("magic-code:83 has reference"), std::string::npos);
     testing::internal::CaptureStdout();
     EXPECT_EQ(rvcomm_ops_find(RVCOMM_MAGIC_NETWORK), nullptr);
@@ -127,12 +129,14 @@ struct Peer {
     {
         char buf[2048];
         socklen_t length = sizeof last_sender;
-        const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&last_sender), &length);
+        const ssize_t n =
+            recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&last_sender), &length);
         return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
     }
     void send_to(const sockaddr_in &to, const std::string &bytes)
     {
-        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to),
+               sizeof to);
     }
 
     int fd;

@@ -26,7 +26,10 @@ public:
     explicit Decoder(uint32_t capacity = 4096) : rb_(rvbuffer_alloc(capacity)) {}
     ~Decoder() { rvbuffer_free(rb_); }
 
-    void feed(const Bytes &bytes) { rvbuffer_put(rb_, bytes.data(), static_cast<uint32_t>(bytes.size())); }
+    void feed(const Bytes &bytes)
+    {
+        rvbuffer_put(rb_, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
 
     std::vector<Bytes> frames()
     {
@@ -188,7 +191,9 @@ TEST(FrameExtraction, FrameLargerThanTheCallersBufferIsReported)
 TEST(FrameExtraction, RandomStreamOfFramesAndGarbage)
 {
     std::mt19937 random(20261206);
-    auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
 
     for (int round = 0; round < 40; ++round) {
         Bytes stream;
@@ -236,8 +241,8 @@ TEST(FrameExtraction, RandomStreamOfFramesAndGarbage)
         for (auto it = fakes.rbegin(); it != fakes.rend(); ++it) {
             const size_t at = *it;
             const size_t length = stream[at + 2];
-            if (length >= 4 &&
-                rvtele_checksum(&stream[at], static_cast<uint32_t>(length - 1)) == stream[at + length - 1])
+            if (length >= 4 && rvtele_checksum(&stream[at], static_cast<uint32_t>(length - 1)) ==
+                                   stream[at + length - 1])
                 stream[at + 3] = stream[at + 3] == 0x03 ? 0x04 : 0x03;
         }
 
@@ -245,8 +250,10 @@ TEST(FrameExtraction, RandomStreamOfFramesAndGarbage)
         std::vector<Bytes> received;
         testing::internal::CaptureStdout();
         for (size_t at = 0; at < stream.size();) {
-            const size_t n = std::min<size_t>(static_cast<size_t>(uniform(1, 1024)), stream.size() - at);
-            decoder.feed(Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + n)));
+            const size_t n =
+                std::min<size_t>(static_cast<size_t>(uniform(1, 1024)), stream.size() - at);
+            decoder.feed(Bytes(stream.begin() + static_cast<long>(at),
+                               stream.begin() + static_cast<long>(at + n)));
             for (auto &frame : decoder.frames())
                 received.push_back(std::move(frame));
             at += n;
@@ -356,7 +363,8 @@ TEST(FrameDispatch, RemovalCountsAndPrints)
     EXPECT_EQ(table.remove('A', RVTELE_KIND_COMMAND), 2);
     const std::string printed = testing::internal::GetCapturedStdout();
     char line[64];
-    std::snprintf(line, sizeof line, "Free processer: %d %p\n", 'A', reinterpret_cast<void *>(record));
+    std::snprintf(line, sizeof line, "Free processer: %d %p\n", 'A',
+                  reinterpret_cast<void *>(record));
     EXPECT_EQ(printed, std::string(line) + line);
     EXPECT_EQ(table.count(), 1);
 

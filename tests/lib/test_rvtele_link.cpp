@@ -54,7 +54,8 @@ struct Camera {
             return {};
         uint8_t buf[2048];
         socklen_t length = sizeof link;
-        const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&link), &length);
+        const ssize_t n =
+            recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&link), &length);
         return std::vector<uint8_t>(buf, buf + (n > 0 ? n : 0));
     }
     void send(const std::vector<uint8_t> &bytes)
@@ -282,7 +283,8 @@ TEST(LinkApi, MissingHandlesAndCallbacksAreRefused)
     rvtele_free(link);
     rvtele_module_exit();
     const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("Error: rvtele_alloc alloc rvcomm error. magic_code:0x41\n"), std::string::npos);
+    EXPECT_NE(printed.find("Error: rvtele_alloc alloc rvcomm error. magic_code:0x41\n"),
+              std::string::npos);
 }
 
 struct StopFromCallback {

@@ -28,7 +28,8 @@ struct Seen {
 int keep_frame(void *context, const uint8_t *frame, int length)
 {
     auto *seen = static_cast<Seen *>(context);
-    const bool checksum_ok = rvtele_checksum(frame, static_cast<uint32_t>(length - 1)) == frame[length - 1];
+    const bool checksum_ok =
+        rvtele_checksum(frame, static_cast<uint32_t>(length - 1)) == frame[length - 1];
     const bool status = frame[3] == 'A' || frame[3] == 'B' || frame[3] == 'C';
     if (!checksum_ok || frame[2] != length || (status && length != 36))
         seen->invalid.fetch_add(1);
