@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds warning-free and runs every test; then builds the
+# library and simulator tests with the address+undefined and thread sanitizers
+# and runs them too.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc)
+
+build_and_test() {
+  local dir=$1
+  shift
+  echo "== $dir: configure and build"
+  cmake -S . -B "$dir" -G Ninja -DORVEX_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== $dir: test"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+build_and_test build-ci
+build_and_test build-ci-asan -DORVEX_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
+build_and_test build-ci-tsan -DORVEX_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== all tests passed"
