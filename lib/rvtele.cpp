@@ -143,7 +143,12 @@ TAVRIN_API int rvtele_start(rvtele_t *tele)
     std::lock_guard<std::mutex> guard(state->control);
     if (state->receiver.joinable())
         return 0;
-    if (rvcomm_open(tele->comm) == -1) {
+    int opened;
+    {
+        std::lock_guard<std::mutex> send_guard(state->sending);
+        opened = rvcomm_open(tele->comm);
+    }
+    if (opened == -1) {
         printf("RV-Tele-Start Open Comm Error.\n");
         return -1;
     }
@@ -175,6 +180,8 @@ TAVRIN_API int rvtele_stop(rvtele_t *tele)
         state->running.store(0, std::memory_order_release);
         state->receiver.join();
     }
+    /* No send may be using the socket while it is closed and its number reused. */
+    std::lock_guard<std::mutex> send_guard(state->sending);
     rvcomm_close(tele->comm);
     return 0;
 }
