@@ -1,8 +1,8 @@
 /*
- * q7linkcheck: open a Tavrin link to a camera, greet it and print the frames
- * that arrive for a few seconds. Usage: q7linkcheck [address] [port] [seconds]
+ * q7linkcheck: open a Tavrin link and camera handle to a camera, ask for its
+ * identity and print the decoded state once a second.
+ * Usage: q7linkcheck [address] [port] [seconds]
  */
-#include "rvtele_internal.h"
 #include "tavrin/tavrin.h"
 
 #include <atomic>
@@ -13,19 +13,33 @@
 
 namespace {
 
-std::atomic<int> frames_seen{0};
-
-int print_frame(void *, const uint8_t *frame, int length)
+template <typename T> T get(T &field)
 {
-    frames_seen.fetch_add(1, std::memory_order_relaxed);
-    const bool command = frame[3] >= 'A' && frame[3] <= 'Z';
-    printf("%s frame %c%s(%2d bytes):", command ? "command  " : "addressed",
-           command ? frame[3] : '-', command ? " " : "", length);
-    for (int i = 0; i < length; ++i)
-        printf(" %02x", frame[i]);
-    printf("\n");
+    return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
+}
+
+/* Text fields are written byte by byte on the receive thread; read them the same way. */
+template <size_t N> void get_text(char (&field)[N], char (&out)[N])
+{
+    for (size_t i = 0; i < N; ++i)
+        out[i] = get(field[i]);
+    out[N - 1] = '\0';
+}
+
+void print_state(q7x_t *cam)
+{
+    char serial[sizeof cam->serial_number];
+    char date[sizeof cam->release_date];
+    get_text(cam->serial_number, serial);
+    get_text(cam->release_date, date);
+    printf("index %u  mode %d  satellites %u  lon %.6f lat %.6f  exposures %u [",
+           q7x_get_index(cam), q7x_get_mode(cam), get(cam->satellites), get(cam->coordinate1),
+           get(cam->coordinate2), get(cam->total_exposures));
+    for (int i = 0; i < 5; ++i)
+        printf(i ? " %u" : "%u", get(cam->exposure_counts[i]));
+    printf("]  faults 0x%02x  SN %s  V%u.%u  released %s\n", get(cam->fault_mask), serial,
+           get(cam->version_major), get(cam->version_minor), date);
     fflush(stdout);
-    return 0;
 }
 
 } // namespace
@@ -38,14 +52,13 @@ int main(int argc, char **argv)
 
     rvtele_module_init();
     rvtele_t *link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, address, port, TAVRIN_RING_CAPACITY);
-    if (!link) {
+    q7x_t *cam = link ? q7x_alloc(link) : nullptr;
+    if (!cam) {
         fprintf(stderr, "q7linkcheck: cannot create a link to %s:%u\n", address, port);
+        rvtele_free(link);
         rvtele_module_exit();
         return 1;
     }
-    for (uint8_t letter : {'A', 'B', 'C', 'R'})
-        register_rvtele_processer(link, letter, print_frame, nullptr);
-    register_rvtele_processer_v2(link, RVUPGRADER_MSG_ID, print_frame, nullptr);
 
     int status = 0;
     if (rvtele_start(link) != 0) {
@@ -53,13 +66,21 @@ int main(int argc, char **argv)
         status = 1;
     } else {
         printf("q7linkcheck: greeted %s:%u, listening for %d s\n", address, port, seconds);
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        for (int second = 0; second < seconds; ++second) {
+            /* Ask once a second until the camera has said who it is. */
+            if (get(cam->version_major) == 0 && get(cam->version_minor) == 0)
+                q7x_get_version(cam);
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            print_state(cam);
+        }
         rvtele_stop(link);
-        printf("q7linkcheck: %d frames received\n", frames_seen.load());
-        if (frames_seen.load() == 0)
+        if (q7x_get_index(cam) == 0) {
+            printf("q7linkcheck: no camera frames received\n");
             status = 1;
+        }
     }
     rvtele_free(link);
+    q7x_free(cam);
     rvtele_module_exit();
     return status;
 }

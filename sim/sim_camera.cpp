@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace q7sim {
 
@@ -16,6 +17,10 @@ constexpr double kStartLongitude = 116.30;
 constexpr double kStartLatitude = 39.90;
 constexpr uint16_t kAltitude = 520; /* metres */
 
+/* Strategy kinds of work-parameter byte 0 that make the camera expose by itself. */
+constexpr uint8_t kTimed = 2;
+constexpr uint8_t kDistance = 3;
+
 enum SubCommand : uint8_t {
     kShutter = 0x31,
     kWorkOff = 0x32,
@@ -24,6 +29,13 @@ enum SubCommand : uint8_t {
     kReleaseDate = 0xFD,
     kIdentity = 0xFE,
 };
+
+/* Up to `length` characters of `text` at `at`; a shorter text leaves zeros after it. */
+void put_text(Bytes &frame, int at, const std::string &text, size_t length)
+{
+    for (size_t i = 0; i < length && i < text.size(); ++i)
+        frame[static_cast<size_t>(at) + i] = static_cast<uint8_t>(text[i]);
+}
 
 } // namespace
 
@@ -90,13 +102,18 @@ void Camera::expose()
 void Camera::advance(double seconds)
 {
     now_ = seconds;
-    const double interval = (params_[20] | params_[21] << 8) / 10.0;
-    if (!working_ || params_[0] != 2 || interval <= 0) {
-        last_timed_exposure_ = now_;
+    /* A timed strategy exposes every interval; a distance strategy every interval flown. */
+    double interval = 0;
+    if (params_[0] == kTimed)
+        interval = (params_[20] | params_[21] << 8) / 10.0;
+    else if (params_[0] == kDistance)
+        interval = (params_[22] | params_[23] << 8) / 10.0 / kSpeed;
+    if (!working_ || interval <= 0) {
+        last_exposure_ = now_;
         return;
     }
-    while (now_ - last_timed_exposure_ >= interval) {
-        last_timed_exposure_ += interval;
+    while (now_ - last_exposure_ >= interval) {
+        last_exposure_ += interval;
         expose();
     }
 }
@@ -114,7 +131,7 @@ std::vector<Bytes> Camera::on_command(const Bytes &frame)
         return {};
     case kWorkOn:
         working_ = true;
-        last_timed_exposure_ = now_;
+        last_exposure_ = now_;
         return {};
     case kWorkParams:
         std::memcpy(params_.data(), &frame[6], params_.size());
@@ -175,7 +192,7 @@ Bytes Camera::status_frame() const
                 in_order |= static_cast<uint8_t>(1u << i);
         frame[25] = in_order;
     }
-    put_be16(frame, 27, 0);
+    put_be16(frame, 27, 1); /* landing-gear signal present */
     frame[29] = 0;
     put_be16(frame, 30, 385); /* 38.5 degrees inside the housing */
     seal(frame);
@@ -188,7 +205,7 @@ Bytes Camera::identity_frame() const
     frame[4] = kIdentity;
     frame[12] = static_cast<uint8_t>(options_.version_major);
     frame[13] = static_cast<uint8_t>(options_.version_minor);
-    std::memcpy(&frame[14], options_.serial.data(), 15);
+    put_text(frame, 14, options_.serial, 15);
     seal(frame);
     return frame;
 }
@@ -197,7 +214,7 @@ Bytes Camera::release_date_frame() const
 {
     Bytes frame = command_frame('R');
     frame[4] = kReleaseDate;
-    std::memcpy(&frame[10], options_.release_date.data(), 10);
+    put_text(frame, 10, options_.release_date, 10);
     seal(frame);
     return frame;
 }

@@ -29,7 +29,7 @@ public:
 
     /* Replies to one command frame ('C' in byte 3) from the ground. */
     std::vector<Bytes> on_command(const Bytes &frame);
-    /* Advance the clock to `seconds` (exposures of a running timed strategy). */
+    /* Advance the clock to `seconds` (exposures of a running timed or distance strategy). */
     void advance(double seconds);
     /* One status round: 'A', 'B' and 'C' frames. */
     std::vector<Bytes> status_frames() const;
@@ -40,10 +40,11 @@ public:
     Bytes identity_frame() const;
     Bytes release_date_frame() const;
 
+    /* The strategy in force while the work mode is on; debug mode (1) while it is off. */
     int mode() const { return working_ ? params_[0] : 1; }
     const std::array<uint8_t, 24> &work_params() const { return params_; }
     uint32_t total_exposures() const { return total_; }
-    uint16_t exposures(int camera) const { return counts_[static_cast<size_t>(camera)]; }
+    uint16_t exposures(int camera) const { return counts_.at(static_cast<size_t>(camera)); }
 
 private:
     void expose();
@@ -53,7 +54,7 @@ private:
     std::array<uint8_t, 24> params_{};
     bool working_ = false;
     double now_ = 0;
-    double last_timed_exposure_ = 0;
+    double last_exposure_ = 0; /* time of the last exposure of a running strategy */
     uint32_t total_ = 0;
     std::array<uint16_t, 5> counts_{};
 };

@@ -7,21 +7,47 @@
 
 #include "sim_frames.h"
 
+#include <string>
+#include <utility>
+
 namespace q7sim {
 
 constexpr uint8_t kLoaderMessageId = 0xF1;
 
+/* CRC-16/ARC, computed bit by bit (the library uses a table). */
+uint16_t loader_crc16(const uint8_t *data, size_t n);
+
 class Loader {
 public:
+    Loader() = default;
+    /* `image_path`: where a complete image with the announced length and CRC is written. */
+    explicit Loader(std::string image_path) : image_path_(std::move(image_path)) {}
+
     /* Replies to one addressed frame for the loader. */
     std::vector<Bytes> on_frame(const Bytes &frame);
 
     bool active() const { return active_; }
+    /* The bytes received in order so far for the announced image. */
+    const Bytes &image() const { return image_; }
+    /* Images found complete and correct on upgrade-over. */
+    int images_accepted() const { return accepted_; }
 
 private:
     Bytes reply(const Bytes &payload) const;
+    std::vector<Bytes> on_announce(const Bytes &frame);
+    std::vector<Bytes> on_block(const Bytes &frame);
+    std::vector<Bytes> on_over();
+    bool write_image() const;
 
+    std::string image_path_;
     bool active_ = false;
+    bool announced_ = false;
+    uint32_t expected_length_ = 0;
+    uint32_t expected_crc_ = 0;
+    Bytes image_;
+    bool judged_ = false; /* upgrade-over seen for this image: accepted or reported */
+    bool good_ = false;
+    int accepted_ = 0;
 };
 
 } // namespace q7sim

@@ -18,10 +18,10 @@ bool to_double(const std::string &text, double low, double high, double &out)
     return true;
 }
 
-bool to_long(const std::string &text, long low, long high, long &out)
+bool to_long(const std::string &text, long low, long high, long &out, int base = 0)
 {
     char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
+    const long value = std::strtol(text.c_str(), &end, base);
     if (text.empty() || *end != '\0' || value < low || value > high)
         return false;
     out = value;
@@ -33,8 +33,9 @@ bool parse_version(const std::string &text, Options &options)
     const auto dot = text.find('.');
     long major = 0;
     long minor = 0;
-    if (dot == std::string::npos || !to_long(text.substr(0, dot), 0, 255, major) ||
-        !to_long(text.substr(dot + 1), 0, 255, minor))
+    /* Decimal: a leading zero ("4.08") is not an octal number. */
+    if (dot == std::string::npos || !to_long(text.substr(0, dot), 0, 255, major, 10) ||
+        !to_long(text.substr(dot + 1), 0, 255, minor, 10))
         return false;
     options.version_major = static_cast<int>(major);
     options.version_minor = static_cast<int>(minor);
@@ -68,6 +69,7 @@ const char *usage_text()
            "  --satellites N      satellites in view (default 12)\n"
            "  --faulty 1,3        still cameras that are at fault\n"
            "  --rate HZ           status rounds per second (default 4)\n"
+           "  --pos-rate N        POS records sent per second in a download (default 4000)\n"
            "  --loss P            probability that a datagram is lost\n"
            "  --duplicate P       probability that a datagram is sent twice\n"
            "  --reorder P         probability that a datagram is sent after the next\n"
@@ -76,6 +78,7 @@ const char *usage_text()
            "  --silent-after S    fall silent S seconds after the hello\n"
            "  --seed N            seed of the fault generator (default 1)\n"
            "  --verbose           log every frame received\n"
+           "  --loader-image F    write each firmware image the loader accepts to file F\n"
            "The listening address and port are printed on the first line of standard output.\n";
 }
 
@@ -121,6 +124,8 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
             ok = parse_cameras(value, options.faulty_cameras);
         } else if (name == "--rate") {
             ok = to_double(value, 0.1, 1000, options.status_rate);
+        } else if (name == "--pos-rate") {
+            ok = to_double(value, 1, 1e6, options.pos_rate);
         } else if (name == "--loss") {
             ok = to_double(value, 0, 1, options.faults.loss);
         } else if (name == "--duplicate") {
@@ -133,6 +138,9 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
             ok = to_double(value, 0, 1, options.faults.corrupt);
         } else if (name == "--silent-after") {
             ok = to_double(value, 0, 1e9, options.faults.silent_after);
+        } else if (name == "--loader-image") {
+            ok = !value.empty();
+            options.loader_image = value;
         } else if (name == "--seed") {
             ok = to_long(value, 0, 0x7fffffff, number);
             options.seed = static_cast<uint32_t>(number);

@@ -27,8 +27,10 @@ struct Options {
     int satellites = 12;
     unsigned faulty_cameras = 0; /* bit i: camera i + 1 is faulty */
     double status_rate = 4;      /* status rounds ('A', 'B', 'C') per second */
+    double pos_rate = 4000;      /* POS records sent per second during a download */
     uint32_t seed = 1;
     bool verbose = false;
+    std::string loader_image; /* where the loader writes a complete, correct image */
     FaultOptions faults;
 };
 

@@ -25,8 +25,8 @@ bool is_hello(const Bytes &frame)
 } // namespace
 
 Server::Server(const Options &options)
-    : options_(options), camera_(options), pos_(options), faults_(options.faults, options.seed),
-      start_(std::chrono::steady_clock::now())
+    : options_(options), camera_(options), loader_(options.loader_image), pos_(options),
+      faults_(options.faults, options.seed), start_(std::chrono::steady_clock::now())
 {
 }
 
@@ -92,9 +92,11 @@ void Server::on_frame(const Bytes &frame, const sockaddr_in &from)
             inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
             fprintf(stderr, "q7sim: hello from %s:%d\n", text, ntohs(from.sin_port));
         }
+        /* Silence counts from the first hello: a camera that lost power stays silent. */
+        if (!have_peer_)
+            hello_at_ = seconds();
         peer_ = from;
         have_peer_ = true;
-        hello_at_ = seconds();
         return;
     }
     if (options_.verbose)
