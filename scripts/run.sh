@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs the program against the simulated
-# camera q7sim on 127.0.0.1.
+# Sets up the machine, builds, starts the simulated camera q7sim on 127.0.0.1
+# and the desktop program Orvex pointed at it. Without a display, Orvex runs
+# under Xvfb, saves screenshots of its main window and says where.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,18 @@ build/sim/q7sim --address 127.0.0.1 --port "$port" &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true' EXIT
 sleep 0.3
+if ! kill -0 "$sim_pid" 2>/dev/null; then
+  echo "q7sim could not start on 127.0.0.1:$port (set Q7SIM_PORT to use another port)" >&2
+  exit 1
+fi
 
-# Until the desktop program exists, a link check greets the camera and prints what it hears.
-build/sim/q7linkcheck 127.0.0.1 "$port" "${LINKCHECK_SECONDS:-5}"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Orvex: open the link button (bottom left), then press 连接 to connect to q7sim."
+  build/Orvex --camera-address 127.0.0.1 --camera-port "$port"
+else
+  out=${SCREENSHOT_DIR:-$PWD/screenshots}
+  echo "No display: running Orvex under Xvfb to take screenshots."
+  xvfb-run -a -s "-screen 0 1280x800x24" \
+    build/Orvex --camera-address 127.0.0.1 --camera-port "$port" --screenshots "$out"
+  echo "Screenshots of the main window, disconnected and connected, are in $out"
+fi

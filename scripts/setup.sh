@@ -8,6 +8,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev          # unit tests
   libbenchmark-dev                   # benchmarks
   binutils                           # nm, for the export check
+  qt6-base-dev qt6-l10n-tools        # the desktop program; lconvert
+  qt6-translations-l10n              # Qt's own Chinese translation
+  fonts-noto-cjk                     # Chinese text in the window and screenshots
+  xvfb xauth                         # running the program without a display
 )
 
 missing=()

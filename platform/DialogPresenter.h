@@ -1,0 +1,28 @@
+/*
+ * Every message box and question of the program goes through the installed
+ * presenter. The program's presenter shows modal dialogs; tests install one
+ * that records the messages and answers the questions, so nothing blocks.
+ */
+#ifndef PLATFORM_DIALOGPRESENTER_H
+#define PLATFORM_DIALOGPRESENTER_H
+
+#include <QString>
+
+class QWidget;
+
+class DialogPresenter {
+public:
+    virtual ~DialogPresenter() = default;
+
+    /* A warning of two lines, acknowledged with OK; `anchor` is the window to centre on. */
+    virtual void warn(QWidget *anchor, const QString &line1, const QString &line2) = 0;
+    /* A yes/no question; true when accepted. */
+    virtual bool ask(QWidget *anchor, const QString &question) = 0;
+
+    /* The installed presenter (never none once the program or a test has installed one). */
+    static DialogPresenter *instance();
+    /* Install `presenter` (not owned); returns the previous one. */
+    static DialogPresenter *install(DialogPresenter *presenter);
+};
+
+#endif

@@ -1,0 +1,22 @@
+#include "ModalPresenter.h"
+
+#include "FramelessWindow.h"
+#include "MyFlyUi.h"
+#include "MyTipUi.h"
+
+void ModalPresenter::warn(QWidget *anchor, const QString &line1, const QString &line2)
+{
+    MyFlyUi box(anchor);
+    box.setLines(line1, line2);
+    if (anchor)
+        FramelessWindow::centreOn(&box, anchor);
+    box.exec();
+}
+
+bool ModalPresenter::ask(QWidget *anchor, const QString &question)
+{
+    MyTipUi box(question, anchor);
+    if (anchor)
+        FramelessWindow::centreOn(&box, anchor);
+    return box.exec() == QDialog::Accepted;
+}

@@ -1,0 +1,13 @@
+/* The program's presenter: MyFlyUi and MyTipUi, modal, centred on the anchor window. */
+#ifndef SHELL_MODALPRESENTER_H
+#define SHELL_MODALPRESENTER_H
+
+#include "platform/DialogPresenter.h"
+
+class ModalPresenter : public DialogPresenter {
+public:
+    void warn(QWidget *anchor, const QString &line1, const QString &line2) override;
+    bool ask(QWidget *anchor, const QString &question) override;
+};
+
+#endif

@@ -1,0 +1,68 @@
+/*
+ * The connection manager: owns the program's one link to the camera, checks
+ * the WiFi network on connect, polls the camera's version, and declares the
+ * camera lost when it falls silent. Every page gets the camera handle here.
+ */
+#ifndef SHELL_QNETCONFIG_H
+#define SHELL_QNETCONFIG_H
+
+#include "tavrin/tavrin.h"
+
+#include <QWidget>
+
+class Mylabel;
+class QLabel;
+class QTimer;
+
+class QNetConfig : public QWidget {
+    Q_OBJECT
+
+public:
+    static QNetConfig *instance();
+
+    q7x_t *cameraHandle() const { return m_camera; }
+    rvtele_t *link() const { return m_link; }
+    rvupgrader_t *upgrader() const { return m_upgrader; }
+
+    int openLink();
+    int closeLink();
+    /* Bit 0 of the handle's flags; -1 without a handle. */
+    int linkValid() const;
+    int clearLinkValid();
+    /* Bit 1 of the handle's flags; -1 without a handle. */
+    int gpsFix() const;
+    /* Coordinate 1 truncated to whole degrees; -1 without a handle. */
+    int coordinateDegrees() const;
+
+    /* Forget the index seen at the last check, so that the next cannot declare a loss. */
+    void resetLastSeenIndex() { m_lastSeenIndex = -1; }
+
+    QString stateText() const;
+    QString networkName() const;
+    QString captionText() const;
+
+public slots:
+    void onClicked();
+    void onTimeout();
+    void onTimeoutcheck();
+    void onenterEvent();
+    void onleaveEvent();
+
+private:
+    explicit QNetConfig(QWidget *parent = nullptr);
+    void showDisconnected();
+    void clearPosPage();
+
+    Mylabel *m_button;
+    Mylabel *m_caption;
+    rvtele_t *m_link = nullptr;
+    q7x_t *m_camera = nullptr;
+    rvupgrader_t *m_upgrader = nullptr;
+    QTimer *m_versionTimer;
+    QTimer *m_checkTimer;
+    qint64 m_lastSeenIndex = -1;
+    QLabel *m_state;
+    QLabel *m_networkName;
+};
+
+#endif

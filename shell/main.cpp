@@ -1,0 +1,57 @@
+/* Orvex: the ground program of the Q7 oblique survey camera. */
+#include "AppSettings.h"
+#include "ModalPresenter.h"
+#include "Orvex.h"
+#include "ScreenshotTour.h"
+#include "platform/AppPaths.h"
+#include "platform/CrashReporter.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QIcon>
+#include <QMessageBox>
+#include <QThread>
+#include <QTranslator>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvex"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
+
+    QTranslator translator;
+    if (translator.load(QStringLiteral(":/Orvex/res/qt_zh_CN.qm")))
+        QCoreApplication::installTranslator(&translator);
+
+    const QString dumpDir = AppPaths::dumpDir();
+    if (dumpDir.isEmpty())
+        QMessageBox::critical(nullptr, QStringLiteral("ERROR"),
+                              QStringLiteral("Create Dump Dir Failed"));
+    else
+        CrashReporter::install(dumpDir);
+
+    QString error;
+    if (!AppSettings::applyCommandLine(QCoreApplication::arguments(), error)) {
+        std::fprintf(stderr, "orvex: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    qDebug() << "GUI thread" << QThread::currentThreadId();
+
+    ModalPresenter presenter;
+    DialogPresenter::install(&presenter);
+
+    Orvex *window = Orvex::instance();
+    window->show();
+    window->setWindowIcon(QIcon(QStringLiteral(":/Orvex/res/Tip.png")));
+
+    /* --screenshots DIR: save pictures of the window, disconnected and connected, then quit. */
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype at = arguments.indexOf(QStringLiteral("--screenshots"));
+    ScreenshotTour tour(at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1) : QString());
+    if (at >= 0)
+        tour.start();
+    return app.exec();
+}

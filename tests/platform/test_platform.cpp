@@ -1,0 +1,99 @@
+// Our layer for the operating system: paths, crash reports, settings.
+#include "platform/AppPaths.h"
+#include "platform/CrashReporter.h"
+#include "shell/AppSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_data.isValid());
+        qputenv("ORVEX_DATA_DIR", m_data.path().toLocal8Bit());
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+    void dumpFolderLivesInTheDataFolder()
+    {
+        QCOMPARE(AppPaths::dataDir(), m_data.path());
+        const QString dump = AppPaths::dumpDir();
+        QCOMPARE(dump, m_data.path() + QStringLiteral("/R7Izurudizi/dump"));
+        QVERIFY(QDir(dump).exists());
+    }
+
+    void fatalSignalLeavesACrashReport()
+    {
+        const QString dump = AppPaths::dumpDir();
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            CrashReporter::install(dump);
+            raise(SIGSEGV);
+            _exit(0); // not reached
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), SIGSEGV); // the signal still ends the process
+
+        const QStringList reports = QDir(dump).entryList({QStringLiteral("*.dmp")}, QDir::Files);
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(
+            QRegularExpression(QStringLiteral("^\\d{4}_\\d\\d_\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.dmp$"))
+                .match(reports.first())
+                .hasMatch());
+        QFile report(dump + QLatin1Char('/') + reports.first());
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        const QByteArray text = report.readAll();
+        QVERIFY(text.contains("signal: 11 (SEGV)"));
+        QVERIFY(text.contains("backtrace:"));
+    }
+
+    void crashReporterRefusesAnUnusableFolder() { QVERIFY(!CrashReporter::install(QString())); }
+
+    void cameraAddressFromSettingsAndCommandLine()
+    {
+        QCOMPARE(AppSettings::cameraAddress(), AppSettings::defaultCameraAddress);
+        QCOMPARE(AppSettings::cameraPort(), AppSettings::defaultCameraPort);
+        AppSettings::setCameraAddress(QStringLiteral("10.1.2.3"));
+        QCOMPARE(AppSettings::cameraAddress(), QStringLiteral("10.1.2.3"));
+        AppSettings::setCameraAddress(QStringLiteral("not an address"));
+        QCOMPARE(AppSettings::cameraAddress(), AppSettings::defaultCameraAddress);
+
+        QString error;
+        QVERIFY(!AppSettings::applyCommandLine(
+            {QStringLiteral("orvex"), QStringLiteral("--camera-address"), QStringLiteral("camera")},
+            error));
+        QVERIFY(error.contains(QStringLiteral("no IPv4 address")));
+        QVERIFY(!AppSettings::applyCommandLine(
+            {QStringLiteral("orvex"), QStringLiteral("--camera-port"), QStringLiteral("70000")},
+            error));
+        QVERIFY(AppSettings::applyCommandLine(
+            {QStringLiteral("orvex"), QStringLiteral("--camera-address"),
+             QStringLiteral("127.0.0.1"), QStringLiteral("--camera-port"), QStringLiteral("9000")},
+            error));
+        QCOMPARE(AppSettings::cameraAddress(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(AppSettings::cameraPort(), 9000u);
+        QVERIFY(AppSettings::isLoopback(QStringLiteral("127.0.0.1")));
+        QVERIFY(AppSettings::isLoopback(QStringLiteral("127.4.5.6")));
+        QVERIFY(!AppSettings::isLoopback(QStringLiteral("192.168.1.10")));
+    }
+
+private:
+    QTemporaryDir m_data;
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "test_platform.moc"

@@ -1,0 +1,32 @@
+/* A presenter for tests: records every warning and answers questions as told. */
+#ifndef TESTS_RECORDINGPRESENTER_H
+#define TESTS_RECORDINGPRESENTER_H
+
+#include "platform/DialogPresenter.h"
+
+#include <QStringList>
+
+class RecordingPresenter : public DialogPresenter {
+public:
+    RecordingPresenter() { m_previous = DialogPresenter::install(this); }
+    ~RecordingPresenter() override { DialogPresenter::install(m_previous); }
+
+    void warn(QWidget *, const QString &line1, const QString &line2) override
+    {
+        warnings << (line2.isEmpty() ? line1 : line1 + QLatin1Char('|') + line2);
+    }
+    bool ask(QWidget *, const QString &question) override
+    {
+        questions << question;
+        return answer;
+    }
+
+    QStringList warnings;
+    QStringList questions;
+    bool answer = true;
+
+private:
+    DialogPresenter *m_previous = nullptr;
+};
+
+#endif
