@@ -3,19 +3,17 @@
  * recovery of lost 'Q' records, completion, and the lock between the receive
  * thread and the caller. A UDP socket stands in for the camera.
  */
+#include "loopback_peer.h"
 #include "posfile_internal.h"
 #include "tavrin/tavrin.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -23,43 +21,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-/* A UDP socket standing in for the camera. */
-struct Camera {
-    Camera()
-    {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-        port = ntohs(local.sin_port);
-    }
-    ~Camera() { close(fd); }
-
-    /* The next datagram within two seconds. */
-    Bytes receive()
-    {
-        pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, 2000) != 1)
-            return {};
-        uint8_t buf[256];
-        socklen_t length = sizeof link;
-        const ssize_t n =
-            recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&link), &length);
-        return Bytes(buf, buf + (n > 0 ? n : 0));
-    }
-    void send(const Bytes &bytes)
-    {
-        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&link), sizeof link);
-    }
-
-    int fd;
-    unsigned port;
-    sockaddr_in link{};
-};
 
 void put_be32(Bytes &f, int at, uint32_t v)
 {
@@ -203,7 +164,7 @@ protected:
     }
     void close_table() { ASSERT_EQ(_ofrm_closefile(mgr), 0); }
 
-    Camera camera;
+    LoopbackPeer camera;
     rvtele_t *link = nullptr;
     posfile_manager_t *mgr = nullptr;
     std::string dir;
@@ -538,7 +499,7 @@ TEST_F(PosManager, CallerAndReceiveThreadShareTheManagerSafely)
 
 TEST(PosManagers, EachManagerKeepsItsOwnReRequestState)
 {
-    Camera cameras[2];
+    LoopbackPeer cameras[2];
     rvtele_t *links[2];
     posfile_manager_t *managers[2];
     char pattern[] = "/tmp/pos_two_XXXXXX";

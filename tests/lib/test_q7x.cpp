@@ -1,17 +1,15 @@
 /* The camera handle against a UDP socket standing in for the camera. */
+#include "loopback_peer.h"
 #include "rvtele_internal.h"
 #include "tavrin/tavrin.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -107,18 +105,9 @@ class CameraHandle : public testing::Test {
 protected:
     void SetUp() override
     {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-
         testing::internal::CaptureStdout();
         rvtele_module_init();
-        link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", ntohs(local.sin_port),
-                            TAVRIN_RING_CAPACITY);
+        link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port, TAVRIN_RING_CAPACITY);
         cam = q7x_alloc(link);
         register_rvtele_processer(link, MARKER, count_marker, &markers);
         const int started = rvtele_start(link);
@@ -134,21 +123,10 @@ protected:
         q7x_free(cam);
         rvtele_module_exit();
         testing::internal::GetCapturedStdout();
-        close(fd);
     }
 
     /* The next datagram from the link, or nothing within five seconds. */
-    Frame receive()
-    {
-        pollfd pfd = {fd, POLLIN, 0};
-        uint8_t buf[2048];
-        socklen_t length = sizeof peer;
-        const ssize_t n =
-            poll(&pfd, 1, 5000) == 1
-                ? recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&peer), &length)
-                : 0;
-        return Frame(buf, buf + (n > 0 ? n : 0));
-    }
+    Frame receive() { return camera.receive(5000); }
 
     /* Send frames as the camera and return once the handle has processed them. */
     std::string deliver(std::initializer_list<Frame> frames)
@@ -165,13 +143,9 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    void send(const Frame &frame)
-    {
-        sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    }
+    void send(const Frame &frame) { camera.send(frame); }
 
-    int fd = -1;
-    sockaddr_in peer{};
+    LoopbackPeer camera;
     rvtele_t *link = nullptr;
     q7x_t *cam = nullptr;
     std::atomic<int> markers{0};

@@ -1,13 +1,13 @@
+#include "loopback_peer.h"
 #include "rvcomm.h"
 #include "tavrin/tavrin.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -109,40 +109,12 @@ TEST_F(Registry, ClosedHandleNeverTouchesOtherDescriptors)
     close(fds[1]);
 }
 
-/* A UDP socket standing in for the camera, bound on a loopback address. */
-struct Peer {
-    explicit Peer(const char *address = "127.0.0.1")
-    {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, address, &local.sin_addr);
-        bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-        port = ntohs(local.sin_port);
-    }
-    ~Peer() { close(fd); }
+using Bytes = std::vector<uint8_t>;
 
-    /* Receive one datagram, remembering the sender. */
-    std::string receive()
-    {
-        char buf[2048];
-        socklen_t length = sizeof last_sender;
-        const ssize_t n =
-            recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&last_sender), &length);
-        return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
-    }
-    void send_to(const sockaddr_in &to, const std::string &bytes)
-    {
-        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to),
-               sizeof to);
-    }
-
-    int fd;
-    unsigned port;
-    sockaddr_in last_sender{};
-};
+Bytes bytes_of(const std::string &text)
+{
+    return Bytes(text.begin(), text.end());
+}
 
 int read_when_ready(rvcomm *comm, uint8_t *buf, int len)
 {
@@ -153,8 +125,8 @@ int read_when_ready(rvcomm *comm, uint8_t *buf, int len)
 
 TEST_F(Registry, NetworkTransportTalksToTheCameraAndDropsOtherSenders)
 {
-    Peer camera;
-    Peer intruder("127.0.0.2");
+    LoopbackPeer camera;
+    LoopbackPeer intruder("127.0.0.2");
     testing::internal::CaptureStdout();
     rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port);
     ASSERT_EQ(rvcomm_open(comm), 0);
@@ -163,14 +135,14 @@ TEST_F(Registry, NetworkTransportTalksToTheCameraAndDropsOtherSenders)
 
     const uint8_t out[3] = {1, 2, 3};
     EXPECT_EQ(rvcomm_write(comm, out, 3), 3);
-    EXPECT_EQ(camera.receive(), std::string("\x01\x02\x03", 3));
-    const sockaddr_in link_address = camera.last_sender;
+    EXPECT_EQ(camera.receive(), (Bytes{1, 2, 3}));
+    const sockaddr_in link_address = camera.link;
 
     uint8_t buf[1024];
     EXPECT_EQ(rvcomm_wait(comm, 0), 0);
-    intruder.send_to(link_address, "forged");
+    intruder.send_to(link_address, bytes_of("forged"));
     EXPECT_EQ(read_when_ready(comm, buf, sizeof buf), 0);
-    camera.send_to(link_address, "genuine");
+    camera.send_to(link_address, bytes_of("genuine"));
     ASSERT_EQ(read_when_ready(comm, buf, sizeof buf), 7);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 7), "genuine");
     EXPECT_EQ(rvcomm_read(comm, buf, sizeof buf), 0); /* nothing more: no blocking */

@@ -1,16 +1,14 @@
+#include "loopback_peer.h"
 #include "rvtele_frame.h"
 #include "rvtele_internal.h"
 #include "tavrin/tavrin.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <dirent.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -30,43 +28,6 @@ int thread_count()
     closedir(dir);
     return count;
 }
-
-/* A UDP socket standing in for the camera. */
-struct Camera {
-    Camera()
-    {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-        port = ntohs(local.sin_port);
-    }
-    ~Camera() { close(fd); }
-
-    /* The next datagram within two seconds, remembering who sent it. */
-    std::vector<uint8_t> receive()
-    {
-        pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, 2000) != 1)
-            return {};
-        uint8_t buf[2048];
-        socklen_t length = sizeof link;
-        const ssize_t n =
-            recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&link), &length);
-        return std::vector<uint8_t>(buf, buf + (n > 0 ? n : 0));
-    }
-    void send(const std::vector<uint8_t> &bytes)
-    {
-        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&link), sizeof link);
-    }
-
-    int fd;
-    unsigned port;
-    sockaddr_in link{};
-};
 
 std::vector<uint8_t> command_frame(uint8_t letter, uint8_t tag)
 {
@@ -130,7 +91,7 @@ protected:
         testing::internal::GetCapturedStdout();
     }
 
-    Camera camera;
+    LoopbackPeer camera;
     rvtele_t *link = nullptr;
 };
 

@@ -4,6 +4,7 @@
  * answers, and how its context moves between links and ends.
  */
 #include "crc16.h"
+#include "loopback_peer.h"
 #include "rvtele_frame.h"
 #include "rvtele_internal.h"
 #include "rvupgrader_internal.h"
@@ -12,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -20,9 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -80,34 +78,12 @@ Bytes loader_ready(uint8_t status)
 /* A UDP socket standing in for the controller. */
 class FakeLoader {
 public:
-    FakeLoader()
-    {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &length);
-        port_ = ntohs(local.sin_port);
-    }
-    ~FakeLoader() { close(fd_); }
-    FakeLoader(const FakeLoader &) = delete;
-    FakeLoader &operator=(const FakeLoader &) = delete;
-
-    unsigned port() const { return port_; }
+    unsigned port() const { return peer_.port; }
 
     /* The next datagram, remembering its sender; empty when none comes in time. */
     Bytes receive(std::chrono::milliseconds limit = 10s)
     {
-        pollfd pfd = {fd_, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(limit.count())) != 1)
-            return {};
-        uint8_t buf[2048];
-        socklen_t length = sizeof link_;
-        const ssize_t n =
-            recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&link_), &length);
-        return Bytes(buf, buf + (n > 0 ? n : 0));
+        return peer_.receive(static_cast<int>(limit.count()));
     }
 
     /* The next upgrade frame with sub-command `command`; others are skipped. */
@@ -133,16 +109,10 @@ public:
         return {};
     }
 
-    void send(const Bytes &frame)
-    {
-        sendto(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&link_),
-               sizeof link_);
-    }
+    void send(const Bytes &frame) { peer_.send(frame); }
 
 private:
-    int fd_;
-    unsigned port_ = 0;
-    sockaddr_in link_{};
+    LoopbackPeer peer_;
 };
 
 /* Checks one data block: length, checksum, CRC and that it carries the file at its offset. */

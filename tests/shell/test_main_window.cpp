@@ -1,5 +1,6 @@
 // The main window and the connection manager, offscreen, against real frames and q7sim.
 #include "RecordingPresenter.h"
+#include "loopback_peer.h"
 #include "sim_frames.h"
 #include "sim_process.h"
 
@@ -17,9 +18,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using StatusDisplay::Icon;
@@ -33,44 +31,10 @@ int threadCount()
                                 .size());
 }
 
-/* A camera played by the test: a loopback socket that hears the hello and sends frames. */
-class LoopbackCamera {
+/* A camera played by the test: it hears the link's hello and answers with frames. */
+class LoopbackCamera : public LoopbackPeer {
 public:
-    LoopbackCamera()
-    {
-        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &length);
-        m_port = ntohs(local.sin_port);
-    }
-    ~LoopbackCamera() { close(m_fd); }
-    unsigned port() const { return m_port; }
-
-    /* Wait for the hello and remember who sent it. */
-    bool receiveHello()
-    {
-        pollfd pfd = {m_fd, POLLIN, 0};
-        if (poll(&pfd, 1, 3000) != 1)
-            return false;
-        uint8_t buf[64];
-        socklen_t length = sizeof m_link;
-        return recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&m_link), &length) ==
-               36;
-    }
-    void send(const q7sim::Bytes &frame)
-    {
-        sendto(m_fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&m_link),
-               sizeof m_link);
-    }
-
-private:
-    int m_fd;
-    unsigned m_port;
-    sockaddr_in m_link{};
+    bool receiveHello() { return receive(3000).size() == 36; }
 };
 
 void pointAt(const QString &address, unsigned port)
@@ -241,7 +205,7 @@ private slots:
     void statusPanelFollowsTheCameraHandle()
     {
         LoopbackCamera camera;
-        pointAt(QStringLiteral("127.0.0.1"), camera.port());
+        pointAt(QStringLiteral("127.0.0.1"), camera.port);
         pressConnect();
         Orvex *window = Orvex::instance();
         QVERIFY(window->connected);
