@@ -12,8 +12,10 @@
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
+#include "shell/TitleBar.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -328,6 +330,24 @@ private slots:
         QNetConfig::instance()->onTimeoutcheck();
         QCOMPARE(m_presenter.warnings.size(), 1);
         QVERIFY(!window->connected);
+    }
+
+    void closeButtonWarnsThePagesBeforeTheWindowCloses()
+    {
+        Orvex *window = Orvex::instance();
+        Mylabel *close = nullptr;
+        for (Mylabel *button : window->titleBar()->findChildren<Mylabel *>())
+            if (button->toolTip() == QStringLiteral("关闭"))
+                close = button;
+        QVERIFY(close);
+        bool visibleAtSignal = false;
+        connect(window->titleBar(), &TitleBar::signalclose, this,
+                [&] { visibleAtSignal = window->isVisible(); });
+        QSignalSpy spy(window->titleBar(), &TitleBar::signalclose);
+        press(close);
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(visibleAtSignal);
+        QVERIFY(!window->isVisible());
     }
 
 private:
