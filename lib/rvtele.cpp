@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
 
@@ -155,6 +156,8 @@ TAVRIN_API int rvtele_start(rvtele_t *tele)
     state->running.store(1, std::memory_order_release);
     try {
         state->receiver = std::thread(Tele_Recv, tele);
+        /* Named before start returns, so that tools and tests can tell it apart. */
+        pthread_setname_np(state->receiver.native_handle(), "Tele_Recv");
     } catch (const std::system_error &) {
         state->running.store(0, std::memory_order_release);
         printf("RV-Tele-Start create thread Error.\n");
