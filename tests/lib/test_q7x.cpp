@@ -1,5 +1,6 @@
 /* The camera handle against a UDP socket standing in for the camera. */
 #include "loopback_peer.h"
+#include "record_fields.h"
 #include "rvtele_internal.h"
 #include "tavrin/tavrin.h"
 
@@ -18,20 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Frame = std::vector<uint8_t>;
-
-/* Fields are written on the receive thread: read them as the program does. */
-template <typename T> T get(T &field)
-{
-    return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
-}
-
-template <size_t N> std::string text(char (&field)[N])
-{
-    std::string out;
-    for (size_t i = 0; i < N && get(field[i]) != '\0'; ++i)
-        out += get(field[i]);
-    return out;
-}
 
 /* A frame of `length` bytes with `letter` in byte 3 and zero content. */
 Frame message(uint8_t letter, size_t length = 36)

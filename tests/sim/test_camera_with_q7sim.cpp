@@ -1,4 +1,5 @@
 /* The camera handle against the simulated camera, over real UDP on loopback. */
+#include "record_fields.h"
 #include "sim_process.h"
 #include "tavrin/tavrin.h"
 
@@ -14,19 +15,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename T> T get(T &field)
-{
-    return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
-}
-
-template <size_t N> std::string text(char (&field)[N])
-{
-    std::string out;
-    for (size_t i = 0; i < N && get(field[i]) != '\0'; ++i)
-        out += get(field[i]);
-    return out;
-}
 
 /* Poll `condition` until it holds or `limit` has passed. */
 template <typename Condition> bool eventually(Condition condition, std::chrono::milliseconds limit)
