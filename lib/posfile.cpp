@@ -158,10 +158,9 @@ int handle_entry(PosManager *pm, const uint8_t *f)
     std::memcpy(entry.end_time, f + 27, sizeof entry.end_time);
     entry.download_count = f[33];
     entry.reserved = f[34];
-    {
-        std::lock_guard<std::mutex> guard(pm->lock);
-        std::memcpy(&mgr->files[number - 1], &entry, sizeof entry);
-    }
+    /* Entry and valid bit together, so that a clearing in between cannot split them. */
+    std::lock_guard<std::mutex> guard(pm->lock);
+    std::memcpy(&mgr->files[number - 1], &entry, sizeof entry);
     std::atomic_ref<uint32_t>(mgr->valid_mask)
         .fetch_or(1u << (number - 1), std::memory_order_relaxed);
     return 0;
@@ -343,6 +342,25 @@ TAVRIN_API int posfile_info_get(posfile_manager_t *mgr, int file_number, posfile
         return -1;
     std::lock_guard<std::mutex> guard(posfile_private(mgr)->lock);
     std::memcpy(entry, &mgr->files[file_number - 1], sizeof *entry);
+    return 0;
+}
+
+TAVRIN_API int posfile_info_clear(posfile_manager_t *mgr, int file_number)
+{
+    if (!mgr || file_number < 0 || file_number > POSFILE_MAX_FILES) {
+        printf("Error: posfile_info_clear: %s.\n",
+               mgr ? "file number outside 0 to 14" : "no manager");
+        return -1;
+    }
+    std::lock_guard<std::mutex> guard(posfile_private(mgr)->lock);
+    if (file_number == 0) {
+        std::memset(mgr->files, 0, sizeof mgr->files);
+        posfile_store(mgr->valid_mask, 0u);
+    } else {
+        std::memset(&mgr->files[file_number - 1], 0, sizeof mgr->files[0]);
+        std::atomic_ref<uint32_t>(mgr->valid_mask)
+            .fetch_and(~(1u << (file_number - 1)), std::memory_order_relaxed);
+    }
     return 0;
 }
 

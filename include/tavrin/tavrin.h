@@ -179,8 +179,9 @@ typedef struct q7x_work_param {
 } q7x_work_param_t;
 
 /** Flags of the camera handle. */
-#define Q7X_FLAG_VALID 0x01u /**< a status, position, configuration or identity frame was handled  \
-                              */
+#define Q7X_FLAG_VALID                                                                             \
+    0x01u /**< a status, position, configuration or identity frame was handled                     \
+           */
 #define Q7X_FLAG_GPS_FIX 0x02u /**< byte 33 of the last position frame was not 0 */
 
 /**
@@ -359,6 +360,14 @@ TAVRIN_API posfile_manager_t *posfile_manager_init(rvtele_t *tele);
 TAVRIN_API void posfile_manager_exit(posfile_manager_t *mgr);
 TAVRIN_API int posfile_info_request(posfile_manager_t *mgr, int file_number);
 TAVRIN_API int posfile_info_get(posfile_manager_t *mgr, int file_number, posfile_entry_t *entry);
+/**
+ * Forget file entry `file_number` (1 to 14), or every entry and the whole
+ * valid mask for 0, serialised with the receive thread that fills them. Call
+ * it instead of writing the file table, before a fresh listing or after a
+ * file was removed.
+ * @return 0; -1 for no manager or a number outside 0 to 14
+ */
+TAVRIN_API int posfile_info_clear(posfile_manager_t *mgr, int file_number);
 TAVRIN_API int posfile_file_request(posfile_manager_t *mgr, int file_number,
                                     const char *table_path);
 TAVRIN_API int posfile_file_request_offset(posfile_manager_t *mgr, int file_number,
