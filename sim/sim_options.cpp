@@ -76,6 +76,8 @@ const char *usage_text()
            "  --garbage P         probability of bytes forming no frame before a datagram\n"
            "  --corrupt P         probability of a wrong checksum\n"
            "  --silent-after S    fall silent S seconds after the hello\n"
+           "  --silent-after-records N  fall silent once N POS records have been sent\n"
+           "  --short-file N      POS file N ends half-way: its last records never come\n"
            "  --seed N            seed of the fault generator (default 1)\n"
            "  --verbose           log every frame received\n"
            "  --loader-image F    write each firmware image the loader accepts to file F\n"
@@ -138,6 +140,12 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
             ok = to_double(value, 0, 1, options.faults.corrupt);
         } else if (name == "--silent-after") {
             ok = to_double(value, 0, 1e9, options.faults.silent_after);
+        } else if (name == "--silent-after-records") {
+            ok = to_long(value, 0, 0x7fffffff, number);
+            options.faults.silent_after_records = number;
+        } else if (name == "--short-file") {
+            ok = to_long(value, 1, 14, number);
+            options.short_file = static_cast<int>(number);
         } else if (name == "--loader-image") {
             ok = !value.empty();
             options.loader_image = value;

@@ -9,12 +9,13 @@ namespace q7sim {
 
 /* Probabilities (0 to 1) of what may happen to each datagram the camera sends. */
 struct FaultOptions {
-    double loss = 0;          /* dropped */
-    double duplicate = 0;     /* sent twice */
-    double reorder = 0;       /* held back and sent after the next one */
-    double garbage = 0;       /* preceded by bytes that form no frame */
-    double corrupt = 0;       /* sent with a wrong checksum */
-    double silent_after = -1; /* seconds after the hello; then nothing is sent (< 0: never) */
+    double loss = 0;                /* dropped */
+    double duplicate = 0;           /* sent twice */
+    double reorder = 0;             /* held back and sent after the next one */
+    double garbage = 0;             /* preceded by bytes that form no frame */
+    double corrupt = 0;             /* sent with a wrong checksum */
+    double silent_after = -1;       /* seconds after the hello; then nothing is sent (< 0: never) */
+    long silent_after_records = -1; /* POS records sent; then nothing is sent (< 0: never) */
 };
 
 struct Options {
@@ -31,6 +32,7 @@ struct Options {
     uint32_t seed = 1;
     bool verbose = false;
     std::string loader_image; /* where the loader writes a complete, correct image */
+    int short_file = 0;       /* POS file (1 to 14) whose records stop half-way; 0: none */
     FaultOptions faults;
 };
 

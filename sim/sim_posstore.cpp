@@ -195,6 +195,14 @@ bool PosStore::sends_end_marker_unasked() const
     return firmware_number(options_) < 4.5 - 1e-9;
 }
 
+uint32_t PosStore::sendable(const PosFile &f) const
+{
+    if (f.number != options_.short_file)
+        return f.size();
+    const uint32_t size = static_cast<uint32_t>(record_size_);
+    return f.size() / size / 2 * size;
+}
+
 Bytes PosStore::entry_frame(const PosFile &f) const
 {
     Bytes frame = command_frame('P');
@@ -248,9 +256,16 @@ std::vector<Bytes> PosStore::on_command(const Bytes &frame)
     const int number = frame[6];
     const PosFile *target = file(number);
     switch (frame[4]) {
-    case kInfo:
-        /* A slot without a file answers with the end marker. */
-        return {target ? entry_frame(*target) : end_marker()};
+    case kInfo: {
+        if (target)
+            return {entry_frame(*target)};
+        /* The store has 14 slots: an emptied one answers with a blank entry. */
+        if (number < 1 || number > kPosFiles)
+            return {end_marker()};
+        PosFile blank;
+        blank.number = static_cast<uint8_t>(number);
+        return {entry_frame(blank)};
+    }
     case kDownload:
     case kDownloadFrom: {
         if (!target) {
@@ -264,7 +279,7 @@ std::vector<Bytes> PosStore::on_command(const Bytes &frame)
         if (stream_.tagged) {
             const uint32_t from = get_be32(frame, 8);
             const uint32_t size = static_cast<uint32_t>(record_size_);
-            stream_.offset = std::min(from / size * size, target->size());
+            stream_.offset = std::min(from / size * size, sendable(*target));
         }
         return {};
     }
@@ -305,15 +320,17 @@ std::vector<Bytes> PosStore::pump(double seconds)
         stream_.next_at = seconds;
     const double period = 1.0 / options_.pos_rate;
     const uint32_t size = static_cast<uint32_t>(record_size_);
+    const uint32_t end = sendable(*source);
     while (stream_.active && stream_.next_at <= seconds && out.size() < kBurst) {
-        if (stream_.offset < source->size()) {
+        if (stream_.offset < end) {
             const Bytes &record = source->records[stream_.offset / size];
             out.push_back(stream_.tagged ? offset_record_frame(stream_.offset, record)
                                          : record_frame(record));
             stream_.offset += size;
             stream_.next_at += period;
+            ++records_sent_;
         }
-        if (stream_.offset >= source->size()) {
+        if (stream_.offset >= end) {
             stream_.active = false;
             if (sends_end_marker_unasked())
                 out.push_back(end_marker());

@@ -55,6 +55,8 @@ public:
     bool busy() const { return stream_.active; }
 
     int record_size() const { return record_size_; }
+    /* Records sent in downloads so far. */
+    long records_sent() const { return records_sent_; }
     /* File 1 to 14, or none when it was removed. */
     const PosFile *file(int number) const;
 
@@ -76,11 +78,14 @@ private:
 
     void build_file(int number, uint32_t start_address);
     bool sends_end_marker_unasked() const;
+    /* Bytes of a file the camera can send: all of it, or half for the short file. */
+    uint32_t sendable(const PosFile &file) const;
 
     Options options_;
     int record_size_;
     std::array<std::optional<PosFile>, kPosFiles> files_;
     Stream stream_;
+    long records_sent_ = 0;
 };
 
 } // namespace q7sim

@@ -68,6 +68,9 @@ double Server::seconds() const
 
 bool Server::silent() const
 {
+    if (options_.faults.silent_after_records >= 0 &&
+        pos_.records_sent() >= options_.faults.silent_after_records)
+        return true;
     return options_.faults.silent_after >= 0 && have_peer_ &&
            seconds() - hello_at_ >= options_.faults.silent_after;
 }
