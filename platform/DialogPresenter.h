@@ -18,6 +18,13 @@ public:
     virtual void warn(QWidget *anchor, const QString &line1, const QString &line2) = 0;
     /* A yes/no question; true when accepted. */
     virtual bool ask(QWidget *anchor, const QString &question) = 0;
+    /*
+     * A file name to save under, asked with `caption`, offering `name` (in the
+     * user's home folder when relative) and the file `filter`; empty when the
+     * user gave none.
+     */
+    virtual QString askSaveFile(QWidget *anchor, const QString &caption, const QString &name,
+                                const QString &filter) = 0;
 
     /* The installed presenter (never none once the program or a test has installed one). */
     static DialogPresenter *instance();

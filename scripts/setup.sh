@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-translations-l10n              # Qt's own Chinese translation
   fonts-noto-cjk                     # Chinese text in the window and screenshots
   xvfb xauth                         # running the program without a display
+  exfatprogs exfat-fuse              # exFAT volumes on loop devices in the card tests
 )
 
 missing=()

@@ -1,5 +1,5 @@
 /* Orvex: the ground program of the Q7 oblique survey camera. */
-#include "AppSettings.h"
+#include "platform/AppSettings.h"
 #include "ModalPresenter.h"
 #include "Orvex.h"
 #include "ScreenshotTour.h"

@@ -1,7 +1,7 @@
 // Our layer for the operating system: paths, crash reports, settings.
 #include "platform/AppPaths.h"
 #include "platform/CrashReporter.h"
-#include "shell/AppSettings.h"
+#include "platform/AppSettings.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "pages/DeviceInfo.h"
 #include "platform/WifiNetwork.h"
 #include "pos/DownloadData.h"
-#include "shell/AppSettings.h"
+#include "platform/AppSettings.h"
 #include "shell/CameraFields.h"
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
