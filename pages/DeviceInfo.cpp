@@ -1,5 +1,6 @@
 #include "DeviceInfo.h"
 
+#include "pos/PosRules.h"
 #include "shell/CameraFields.h"
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
@@ -50,6 +51,11 @@ DeviceInfo::DeviceInfo(QWidget *parent) : QWidget(parent)
     m_releaseDatePoll->start(500);
     m_versionCheck = new QTimer(this);
     connect(m_versionCheck, &QTimer::timeout, this, &DeviceInfo::onVersionCheck);
+
+    QNetConfig *link = QNetConfig::instance();
+    connect(link, &QNetConfig::linkOpened, this, [this] { startReleaseDatePoll(500); });
+    connect(link, &QNetConfig::cameraConnected, this, [this] { startVersionCheck(500); });
+    connect(link, &QNetConfig::cameraDisconnected, this, &DeviceInfo::stopVersionCheck);
 }
 
 void DeviceInfo::setIdentityVisible(bool visible)
@@ -95,21 +101,7 @@ QString DeviceInfo::releaseDateText() const
 
 int DeviceInfo::posRecordSizeFor(const QString &serial)
 {
-    if (serial.startsWith(QLatin1String("Q7X3")))
-        return 32;
-    if (serial.startsWith(QLatin1String("Q7X5")))
-        return 52;
-    if (serial.startsWith(QLatin1String("Q7X"))) {
-        const QChar fourth = serial.size() > 3 ? serial.at(3) : QChar();
-        if (fourth == QLatin1Char('1') || fourth == QLatin1Char('2'))
-            return 32;
-        if (fourth == QLatin1Char('4'))
-            return 52;
-        return 0;
-    }
-    if (serial.startsWith(QLatin1String("Q7")))
-        return 32;
-    return 0;
+    return PosRules::recordSizeForSerial(serial);
 }
 
 void DeviceInfo::refreshIdentity()

@@ -4,6 +4,9 @@
 #include "MyFlyUi.h"
 #include "MyTipUi.h"
 
+#include <QDir>
+#include <QFileDialog>
+
 void ModalPresenter::warn(QWidget *anchor, const QString &line1, const QString &line2)
 {
     MyFlyUi box(anchor);
@@ -19,4 +22,10 @@ bool ModalPresenter::ask(QWidget *anchor, const QString &question)
     if (anchor)
         FramelessWindow::centreOn(&box, anchor);
     return box.exec() == QDialog::Accepted;
+}
+
+QString ModalPresenter::askSaveFile(QWidget *anchor, const QString &caption, const QString &name,
+                                    const QString &filter)
+{
+    return QFileDialog::getSaveFileName(anchor, caption, QDir::home().filePath(name), filter);
 }

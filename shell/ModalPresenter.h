@@ -8,6 +8,8 @@ class ModalPresenter : public DialogPresenter {
 public:
     void warn(QWidget *anchor, const QString &line1, const QString &line2) override;
     bool ask(QWidget *anchor, const QString &question) override;
+    QString askSaveFile(QWidget *anchor, const QString &caption, const QString &name,
+                        const QString &filter) override;
 };
 
 #endif

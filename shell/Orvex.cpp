@@ -265,6 +265,9 @@ void Orvex::onClicked()
         break;
     case PosEntry:
         m_downloadData->showLensOption(posRecordSize);
+        m_downloadData->refreshSources();
+        if (connected)
+            m_downloadData->startDeviceListing();
         if (camera)
             q7x_change_work_mode(camera, 0);
         break;

@@ -1,13 +1,11 @@
 #include "QNetConfig.h"
 
-#include "AppSettings.h"
 #include "CameraFields.h"
 #include "Mylabel.h"
 #include "Orvex.h"
-#include "pages/DeviceInfo.h"
+#include "platform/AppSettings.h"
 #include "platform/DialogPresenter.h"
 #include "platform/WifiNetwork.h"
-#include "pos/DownloadData.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -84,7 +82,7 @@ int QNetConfig::openLink()
     rvtele_start(m_link);
     m_versionTimer->start(1000);
     m_upgrader = rvupgrader_request(m_link, RVUPGRADER_MSG_ID);
-    DeviceInfo::instance()->startReleaseDatePoll(500);
+    emit linkOpened();
     return 0;
 }
 
@@ -147,9 +145,15 @@ QString QNetConfig::captionText() const
     return m_caption->text();
 }
 
-void QNetConfig::clearPosPage()
+void QNetConfig::setupPosManager()
 {
-    DownloadData::instance()->clearTransferView();
+    if (m_posManager && m_posManager->link == m_link)
+        return;
+    /* Listeners let go of the old manager before it is released. */
+    emit posManagerChanged(nullptr);
+    posfile_manager_exit(m_posManager);
+    m_posManager = m_link ? posfile_manager_init(m_link) : nullptr;
+    emit posManagerChanged(m_posManager);
 }
 
 void QNetConfig::showDisconnected()
@@ -162,7 +166,7 @@ void QNetConfig::showDisconnected()
     window->onDisconnected();
     window->linkKind = 0;
     window->connected = false;
-    DeviceInfo::instance()->stopVersionCheck();
+    emit cameraDisconnected();
 }
 
 void QNetConfig::onClicked()
@@ -174,9 +178,8 @@ void QNetConfig::onClicked()
     if (window->connected) {
         if (closeLink() == -1)
             return;
-        showDisconnected();
         window->cameraConnected = 0;
-        clearPosPage();
+        showDisconnected();
         m_checkTimer->stop();
         m_lastSeenIndex = -1;
         return;
@@ -210,14 +213,14 @@ void QNetConfig::onClicked()
         m_caption->setText(tr("断开"));
         window->onConnected();
         window->setAllCamerasWhite();
-        DownloadData::instance()->setupTransferManager(m_link);
+        setupPosManager();
     }
     window->linkKind = 2;
     window->connected = true;
-    DeviceInfo::instance()->startVersionCheck(500);
     m_checkTimer->start(5000);
     CameraFields::store(m_camera->index, 0u);
     window->cameraConnected = 1;
+    emit cameraConnected();
 }
 
 void QNetConfig::onTimeout()
@@ -235,16 +238,14 @@ void QNetConfig::onTimeoutcheck()
 {
     const qint64 index = q7x_get_index(m_camera);
     if (index == m_lastSeenIndex) {
-        posfile_manager_t *manager = DownloadData::instance()->transferManager();
         const bool upgrading =
-            manager && CameraFields::load(manager->activity) == POSFILE_ACTIVITY_UPGRADE;
+            m_posManager && CameraFields::load(m_posManager->activity) == POSFILE_ACTIVITY_UPGRADE;
         if (!upgrading) {
             Orvex *window = Orvex::instance();
             DialogPresenter::instance()->warn(window, tr("相机断开"),
                                               tr("请检查相机供电和本地WIFI连接！"));
             window->cameraConnected = 0;
             showDisconnected();
-            clearPosPage();
             m_checkTimer->stop();
         }
     }

@@ -1,7 +1,8 @@
 /*
  * The connection manager: owns the program's one link to the camera, checks
  * the WiFi network on connect, polls the camera's version, and declares the
- * camera lost when it falls silent. Every page gets the camera handle here.
+ * camera lost when it falls silent. Every page gets the camera handle and the
+ * POS transfer manager here, and learns of connections by signal.
  */
 #ifndef SHELL_QNETCONFIG_H
 #define SHELL_QNETCONFIG_H
@@ -23,6 +24,8 @@ public:
     q7x_t *cameraHandle() const { return m_camera; }
     rvtele_t *link() const { return m_link; }
     rvupgrader_t *upgrader() const { return m_upgrader; }
+    /* The POS transfer manager of the link, made when the camera connects; null before. */
+    posfile_manager_t *posManager() const { return m_posManager; }
 
     int openLink();
     int closeLink();
@@ -41,6 +44,16 @@ public:
     QString networkName() const;
     QString captionText() const;
 
+signals:
+    /* The link was opened: the camera is being greeted. */
+    void linkOpened();
+    /* The camera answered on the link and the page may talk to it. */
+    void cameraConnected();
+    /* The camera was disconnected, by the user or because it fell silent. */
+    void cameraDisconnected();
+    /* The POS transfer manager changed (null first when an old one goes away). */
+    void posManagerChanged(posfile_manager_t *manager);
+
 public slots:
     void onClicked();
     void onTimeout();
@@ -51,13 +64,14 @@ public slots:
 private:
     explicit QNetConfig(QWidget *parent = nullptr);
     void showDisconnected();
-    void clearPosPage();
+    void setupPosManager();
 
     Mylabel *m_button;
     Mylabel *m_caption;
     rvtele_t *m_link = nullptr;
     q7x_t *m_camera = nullptr;
     rvupgrader_t *m_upgrader = nullptr;
+    posfile_manager_t *m_posManager = nullptr;
     QTimer *m_versionTimer;
     QTimer *m_checkTimer;
     qint64 m_lastSeenIndex = -1;

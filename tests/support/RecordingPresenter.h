@@ -21,9 +21,17 @@ public:
         return answer;
     }
 
+    QString askSaveFile(QWidget *, const QString &caption, const QString &name,
+                        const QString &) override
+    {
+        questions << caption + QLatin1Char('|') + name;
+        return saveAnswer;
+    }
+
     QStringList warnings;
     QStringList questions;
     bool answer = true;
+    QString saveAnswer; /* the file name a save question gets */
 
 private:
     DialogPresenter *m_previous = nullptr;
