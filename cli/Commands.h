@@ -1,0 +1,20 @@
+/* The commands of orvex-cli: each takes the words after its name and returns the exit status. */
+#ifndef CLI_COMMANDS_H
+#define CLI_COMMANDS_H
+
+#include <QString>
+#include <QStringList>
+
+struct Command {
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &args);
+};
+
+int runPos(const QStringList &args);
+
+inline const Command commands[] = {
+    {"pos", "list, download and delete the camera's POS files; USB POS files; read tables", runPos},
+};
+
+#endif
