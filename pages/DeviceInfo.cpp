@@ -56,6 +56,12 @@ DeviceInfo::DeviceInfo(QWidget *parent) : QWidget(parent)
     connect(link, &QNetConfig::linkOpened, this, [this] { startReleaseDatePoll(500); });
     connect(link, &QNetConfig::cameraConnected, this, [this] { startVersionCheck(500); });
     connect(link, &QNetConfig::cameraDisconnected, this, &DeviceInfo::stopVersionCheck);
+    Orvex *window = Orvex::instance();
+    connect(window, &Orvex::connectionChanged, this, &DeviceInfo::setIdentityVisible);
+    connect(window, &Orvex::pageShown, this, [this, window](int entry) {
+        if (entry == Orvex::DeviceInfoEntry && !window->connected)
+            setIdentityVisible(false);
+    });
 }
 
 void DeviceInfo::setIdentityVisible(bool visible)

@@ -23,7 +23,7 @@ namespace {
 
 const QString saveFilter =
     QStringLiteral("pos文件 (*.xls |*.xls;*.Xls;*.XLS |All Files(*.*) |*.*||)");
-const QString whiteText = QStringLiteral("color: rgb(255, 255, 255);");
+const QString darkText = QStringLiteral("color: rgb(40, 40, 40);");
 
 struct Pictures {
     const char *resting;
@@ -76,11 +76,11 @@ DownloadData::DownloadData(QWidget *parent) : QWidget(parent)
     m_lensOption->setCheckable(true);
     m_lensOption->setChecked(true);
     m_lensOption->setTristate(false);
-    m_lensOption->setStyleSheet(whiteText);
+    m_lensOption->setStyleSheet(darkText);
     connect(m_lensOption, &QCheckBox::stateChanged, this, &DownloadData::onStateChanged);
     m_lensNote = new QLabel(tr("*独立POS即为五个相机各自的POS数据"), this);
     m_lensNote->setGeometry(310, 40, 280, 18);
-    m_lensNote->setStyleSheet(QStringLiteral("color: rgb(200, 200, 200);"));
+    m_lensNote->setStyleSheet(QStringLiteral("color: rgb(110, 110, 110);"));
     m_lensOption->hide();
     m_lensNote->hide();
 
@@ -91,7 +91,8 @@ DownloadData::DownloadData(QWidget *parent) : QWidget(parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setShowGrid(false);
     m_table->verticalHeader()->hide();
-    setColumns({tr("ID"), tr("时间"), tr("数量"), tr("下载次数"), tr("选择")}, 125);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setColumns({tr("ID"), tr("时间"), tr("数量"), tr("下载次数"), tr("选择")}, 110);
 
     m_progress = new QProgressBar(this);
     m_progress->setGeometry(30, 410, 546, 16);
@@ -100,7 +101,7 @@ DownloadData::DownloadData(QWidget *parent) : QWidget(parent)
     m_progress->setTextVisible(false);
     m_status = new QLabel(this);
     m_status->setGeometry(30, 430, 546, 22);
-    m_status->setStyleSheet(whiteText);
+    m_status->setStyleSheet(darkText);
 
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &DownloadData::onTimeout);
@@ -146,9 +147,8 @@ DownloadData::DownloadData(QWidget *parent) : QWidget(parent)
     connect(link, &QNetConfig::posManagerChanged, this, [this, link](posfile_manager_t *manager) {
         m_sequencer.setLink(manager, link->cameraHandle());
     });
-    connect(link, &QNetConfig::cameraConnected, this, [this, link] {
-        m_sequencer.setLink(link->posManager(), link->cameraHandle());
-    });
+    connect(link, &QNetConfig::cameraConnected, this,
+            [this, link] { m_sequencer.setLink(link->posManager(), link->cameraHandle()); });
     connect(link, &QNetConfig::cameraDisconnected, this, [this] {
         m_sequencer.setLink(nullptr, nullptr);
         clearTransferView();
@@ -156,6 +156,16 @@ DownloadData::DownloadData(QWidget *parent) : QWidget(parent)
         m_downloadButton->setImage(QString::fromLatin1(downloadPictures.resting));
     });
     m_sequencer.setLink(link->posManager(), link->cameraHandle());
+
+    Orvex *window = Orvex::instance();
+    connect(window, &Orvex::pageShown, this, [this, window](int entry) {
+        if (entry != Orvex::PosEntry)
+            return;
+        showLensOption(window->posRecordSize);
+        refreshSources();
+        if (window->connected)
+            startDeviceListing();
+    });
 }
 
 DownloadData::~DownloadData() = default;
@@ -174,6 +184,8 @@ void DownloadData::setColumns(const QStringList &names, int defaultWidth)
     m_table->horizontalHeader()->setDefaultSectionSize(defaultWidth);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->horizontalHeader()->setSectionsClickable(false);
+    /* The IDs are short: a narrow first column leaves the check boxes room to show. */
+    m_table->setColumnWidth(0, 60);
     m_table->setColumnWidth(1, 157);
 }
 
@@ -267,7 +279,7 @@ void DownloadData::syncCameraFacts()
 void DownloadData::startDeviceListing()
 {
     m_timer->start(500);
-    setColumns({tr("ID"), tr("时间"), tr("数量"), tr("下载次数"), tr("选择")}, 125);
+    setColumns({tr("ID"), tr("时间"), tr("数量"), tr("下载次数"), tr("选择")}, 110);
     m_status->clear();
     m_progress->setValue(0);
     syncCameraFacts();

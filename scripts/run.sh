@@ -10,7 +10,7 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)"
 
 port=${Q7SIM_PORT:-8899}
-build/sim/q7sim --address 127.0.0.1 --port "$port" &
+build/sim/q7sim --address 127.0.0.1 --port "$port" --serial Q7X500000012345 --firmware 4.5 &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true' EXIT
 sleep 0.3
@@ -27,5 +27,5 @@ else
   echo "No display: running Orvex under Xvfb to take screenshots."
   xvfb-run -a -s "-screen 0 1280x800x24" \
     build/Orvex --camera-address 127.0.0.1 --camera-port "$port" --screenshots "$out"
-  echo "Screenshots of the main window, disconnected and connected, are in $out"
+  echo "Screenshots of the main window (disconnected, connected) and the POS page are in $out"
 fi

@@ -6,13 +6,6 @@
 #include "Mylabel.h"
 #include "QNetConfig.h"
 #include "TitleBar.h"
-#include "cards/ReductionWidget.h"
-#include "dataservice/DataService.h"
-#include "pages/CollectAssistant.h"
-#include "pages/ConfigTesUi.h"
-#include "pages/DeviceInfo.h"
-#include "pos/DownloadData.h"
-#include "tools/ModifyWidget.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -20,8 +13,6 @@
 #include <QTimer>
 
 namespace {
-
-enum Entry { DeviceInfoEntry, ConfigTestEntry, AssistantEntry, PosEntry, ImageEntry, ClearEntry };
 
 struct EntryImages {
     const char *normal;
@@ -96,18 +87,7 @@ Orvex::Orvex(QWidget *parent) : QWidget(parent)
         m_entries[static_cast<size_t>(entry)] = label;
     }
 
-    m_deviceInfo = DeviceInfo::instance();
-    m_configTest = new ConfigTesUi;
-    m_collectAssistant = new CollectAssistant;
-    m_downloadData = DownloadData::instance();
-    m_dataService = DataService::instance();
-    m_reduction = ReductionWidget::instance();
-    m_modify = new ModifyWidget;
     m_stack = new QStackedWidget(this);
-    for (QWidget *page :
-         std::initializer_list<QWidget *>{m_deviceInfo, m_configTest, m_collectAssistant,
-                                          m_downloadData, m_dataService, m_reduction, m_modify})
-        m_stack->addWidget(page);
     m_stack->setGeometry(154, 32, 606, 508);
     /* The pages draw on a plain panel, not over the window's picture. */
     QPalette pagePalette = m_stack->palette();
@@ -131,8 +111,6 @@ Orvex::Orvex(QWidget *parent) : QWidget(parent)
 
     setStatusVisible(false);
     m_entries[ConfigTestEntry]->setEnabled(false);
-
-    connect(m_titleBar, &TitleBar::signalclose, m_dataService, &DataService::onsignalclose);
 
     m_statusTimer = new QTimer(this);
     connect(m_statusTimer, &QTimer::timeout, this, &Orvex::onTimeout);
@@ -200,6 +178,12 @@ void Orvex::selectEntry(int entry)
             other == entry ? entryImages[other].selected : entryImages[other].normal));
 }
 
+void Orvex::setPages(const QList<QWidget *> &pages)
+{
+    for (QWidget *page : pages)
+        m_stack->addWidget(page);
+}
+
 void Orvex::onConnected()
 {
     setStatusVisible(true);
@@ -208,8 +192,8 @@ void Orvex::onConnected()
     selectEntry(DeviceInfoEntry);
     m_stack->show();
     m_stack->setCurrentIndex(0);
-    m_deviceInfo->setIdentityVisible(true);
     m_linkButton->setImage(QStringLiteral(":/Orvex/res/wifi.png"));
+    emit connectionChanged(true);
 }
 
 void Orvex::onDisconnected()
@@ -219,8 +203,8 @@ void Orvex::onDisconnected()
     selectEntry(DeviceInfoEntry);
     m_stack->show();
     m_stack->setCurrentIndex(0);
-    m_deviceInfo->setIdentityVisible(false);
     m_linkButton->setImage(QStringLiteral(":/Orvex/res/new duan.png"));
+    emit connectionChanged(false);
 }
 
 void Orvex::onClicked()
@@ -250,9 +234,7 @@ void Orvex::onClicked()
 
     switch (entry) {
     case DeviceInfoEntry:
-        if (!connected)
-            m_deviceInfo->setIdentityVisible(false);
-        else if (camera)
+        if (connected && camera)
             q7x_change_work_mode(camera, 1);
         break;
     case ConfigTestEntry:
@@ -264,16 +246,13 @@ void Orvex::onClicked()
             q7x_change_work_mode(camera, 1);
         break;
     case PosEntry:
-        m_downloadData->showLensOption(posRecordSize);
-        m_downloadData->refreshSources();
-        if (connected)
-            m_downloadData->startDeviceListing();
         if (camera)
             q7x_change_work_mode(camera, 0);
         break;
     default:
         break;
     }
+    emit pageShown(entry);
 }
 
 void Orvex::onenterEvent()
@@ -318,7 +297,7 @@ void Orvex::onTimeout()
     const uint32_t satellites = load(camera->satellites);
     m_satelliteCount->setText(QString::number(satellites));
 
-    m_configTest->refreshFromCamera(camera);
+    emit statusRefreshed(camera);
 
     if (const auto gps =
             StatusDisplay::gpsText(QNetConfig::instance()->gpsFix(), static_cast<int>(satellites)))

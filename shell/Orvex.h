@@ -6,29 +6,39 @@
 #define SHELL_ORVEX_H
 
 #include "StatusDisplay.h"
+#include "tavrin/tavrin.h"
 
 #include <QWidget>
 #include <array>
 
-class CollectAssistant;
-class ConfigTesUi;
-class DataService;
-class DeviceInfo;
-class DownloadData;
-class ModifyWidget;
 class Mylabel;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
-class ReductionWidget;
 class TitleBar;
 
 class Orvex : public QWidget {
     Q_OBJECT
 
 public:
+    /* The navigation entries, in their order on the left. */
+    enum Entry {
+        DeviceInfoEntry,
+        ConfigTestEntry,
+        AssistantEntry,
+        PosEntry,
+        ImageEntry,
+        ClearEntry
+    };
+
     static Orvex *instance();
+
+    /*
+     * The pages of the stack, in the entries' order and then the photo tool.
+     * The program's composition (installOrvexPages) hands them over once.
+     */
+    void setPages(const QList<QWidget *> &pages);
 
     void onConnected();
     void onDisconnected();
@@ -62,6 +72,14 @@ public:
     Mylabel *linkButton() const { return m_linkButton; }
     TitleBar *titleBar() const { return m_titleBar; }
 
+signals:
+    /* The status panel switched to connected (true) or disconnected. */
+    void connectionChanged(bool connected);
+    /* The user opened the page of `entry` (an Entry). */
+    void pageShown(int entry);
+    /* The twice-a-second status refresh read the camera handle. */
+    void statusRefreshed(q7x_t *camera);
+
 public slots:
     void onClicked();
     void onenterEvent();
@@ -79,13 +97,6 @@ private:
 
     std::array<Mylabel *, 6> m_entries{};
     QStackedWidget *m_stack;
-    DeviceInfo *m_deviceInfo;
-    ConfigTesUi *m_configTest;
-    CollectAssistant *m_collectAssistant;
-    DownloadData *m_downloadData;
-    DataService *m_dataService;
-    ReductionWidget *m_reduction;
-    ModifyWidget *m_modify;
     Mylabel *m_linkButton;
     QTimer *m_statusTimer;
     TitleBar *m_titleBar;

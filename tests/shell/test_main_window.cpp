@@ -1,13 +1,14 @@
 // The main window and the connection manager, offscreen, against real frames and q7sim.
 #include "RecordingPresenter.h"
+#include "app/OrvexPages.h"
 #include "loopback_peer.h"
 #include "sim_frames.h"
 #include "sim_process.h"
 
 #include "pages/DeviceInfo.h"
+#include "platform/AppSettings.h"
 #include "platform/WifiNetwork.h"
 #include "pos/DownloadData.h"
-#include "platform/AppSettings.h"
 #include "shell/CameraFields.h"
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
@@ -122,6 +123,7 @@ private slots:
         QVERIFY(m_data.isValid());
         qputenv("ORVEX_DATA_DIR", m_data.path().toLocal8Bit());
         QStandardPaths::setTestModeEnabled(true);
+        installOrvexPages();
         Orvex::instance()->show();
         QVERIFY(QTest::qWaitForWindowExposed(Orvex::instance()));
     }

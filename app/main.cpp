@@ -1,10 +1,11 @@
 /* Orvex: the ground program of the Q7 oblique survey camera. */
-#include "platform/AppSettings.h"
-#include "ModalPresenter.h"
-#include "Orvex.h"
+#include "OrvexPages.h"
 #include "ScreenshotTour.h"
 #include "platform/AppPaths.h"
+#include "platform/AppSettings.h"
 #include "platform/CrashReporter.h"
+#include "shell/ModalPresenter.h"
+#include "shell/Orvex.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -43,6 +44,7 @@ int main(int argc, char *argv[])
     ModalPresenter presenter;
     DialogPresenter::install(&presenter);
 
+    installOrvexPages();
     Orvex *window = Orvex::instance();
     window->show();
     window->setWindowIcon(QIcon(QStringLiteral(":/Orvex/res/Tip.png")));
