@@ -463,15 +463,22 @@ TAVRIN_API uint32_t posfile_process(posfile_manager_t *mgr)
         pm->watched_since = now;
         return received;
     }
-    if (now - pm->watched_since < pm->stall_interval)
-        return received;
-    pm->watched_since = now;
     const uint32_t expected = posfile_load(mgr->expected_size);
     if (expected > 0 && received < expected) {
+        if (now - pm->watched_since < pm->stall_interval)
+            return received;
+        pm->watched_since = now;
         printf("posfile: file %u silent at %u of %u bytes, asking for the rest.\n",
                posfile_load(mgr->current_file), received, expected);
         request_rest(pm);
     } else if (pm->success_sent && posfile_load(mgr->end_marker_flag) == 1) {
+        /*
+         * The camera counts every completion it hears as a download: ask again
+         * only after a longer silence, so that a slow answer is not counted twice.
+         */
+        if (now - pm->watched_since < POSFILE_COMPLETE_RESEND_FACTOR * pm->stall_interval)
+            return received;
+        pm->watched_since = now;
         send_request(mgr, REQ_COMPLETE, pm->success_file);
     }
     return received;

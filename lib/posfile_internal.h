@@ -32,6 +32,8 @@ constexpr uint8_t POSFILE_EARLY_END_LIMIT = 3;
 
 /* How long an offset download may stay silent before the caller's polling asks again. */
 constexpr std::chrono::milliseconds POSFILE_STALL_INTERVAL{1000};
+/* Silence, in stall intervals, before the completion of a download is sent again. */
+constexpr int POSFILE_COMPLETE_RESEND_FACTOR = 3;
 
 /* Which kind of download the open main table belongs to. */
 enum class PosDownload : uint8_t {
