@@ -13,6 +13,9 @@ PACKAGES=(
   fonts-noto-cjk                     # Chinese text in the window and screenshots
   xvfb xauth                         # running the program without a display
   exfatprogs exfat-fuse              # exFAT volumes on loop devices in the card tests
+  libexiv2-dev                       # writing the photos' EXIF
+  libimage-exiftool-perl             # an independent EXIF reader for the tests
+  unzip p7zip-full                   # independent zip readers for the tests
 )
 
 missing=()

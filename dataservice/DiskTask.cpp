@@ -1,0 +1,478 @@
+#include "DiskTask.h"
+
+#include "CardFinder.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* Photos up to this size are read whole and tagged in memory; larger files are streamed. */
+constexpr qint64 maxTaggedPhoto = 256LL << 20;
+/* The streaming copy's block. */
+constexpr size_t copyBlock = 4u << 20;
+/* A task file listing more entries than this is damaged. */
+constexpr int32_t maxEntries = 10000000;
+
+template <typename T> T load(const T &field)
+{
+    return std::atomic_ref<T>(const_cast<T &>(field)).load(std::memory_order_relaxed);
+}
+template <typename T> void store(T &field, T value)
+{
+    std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
+}
+
+QString systemError(int code = errno)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+QString text(const char *field, size_t size)
+{
+    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, size)));
+}
+
+bool validDisk(int disk)
+{
+    if (disk >= 0 && disk <= 5)
+        return true;
+    std::printf("invalid disk number: %d.\n", disk);
+    return false;
+}
+
+/* Write all of `size` bytes, going on after short writes and interrupts. */
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+/* Read up to `size` bytes; fewer only at the end of the file. -1 on an error. */
+ssize_t readFull(int fd, char *data, size_t size)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+void failTask(DiskTaskRun *run, const QString &reason)
+{
+    std::lock_guard<std::mutex> guard(run->mutex);
+    run->error = reason;
+}
+
+/*
+ * One file of the card, copied into the lens folder: written under a hidden
+ * temporary name and renamed when whole. JPEG photos are read whole and
+ * geotagged in memory; anything else is streamed unchanged.
+ */
+class FileCopy {
+public:
+    FileCopy(DiskTask *task, const QString &source, const QString &destination)
+        : m_task(task), m_source(source), m_destination(destination)
+    {
+        const int slash = static_cast<int>(destination.lastIndexOf(QLatin1Char('/')));
+        m_temp = destination.left(slash + 1) + QLatin1Char('.') + destination.mid(slash + 1) +
+                 QStringLiteral(".part");
+    }
+    ~FileCopy()
+    {
+        if (m_in >= 0)
+            ::close(m_in);
+        if (m_out >= 0)
+            ::close(m_out);
+        if (!m_committed)
+            ::unlink(QFile::encodeName(m_temp).constData());
+    }
+
+    bool run(int photoIndex, QString *error)
+    {
+        m_in = ::open(QFile::encodeName(m_source).constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (m_in < 0 || ::fstat(m_in, &info) != 0) {
+            *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
+            return false;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            *error = QStringLiteral("%1 is not a file").arg(m_source);
+            return false;
+        }
+        m_out = ::open(QFile::encodeName(m_temp).constData(),
+                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (m_out < 0) {
+            *error = QStringLiteral("cannot create %1: %2").arg(m_temp, systemError());
+            return false;
+        }
+        const bool ok = photoIndex >= 0 && info.st_size <= maxTaggedPhoto
+                            ? copyPhoto(photoIndex, info.st_size, error)
+                            : stream(photoIndex >= 0, error);
+        if (!ok)
+            return false;
+        if (::close(m_out) != 0) {
+            m_out = -1;
+            *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
+            return false;
+        }
+        m_out = -1;
+        if (::rename(QFile::encodeName(m_temp).constData(),
+                     QFile::encodeName(m_destination).constData()) != 0) {
+            *error = QStringLiteral("cannot rename %1 to %2: %3")
+                         .arg(m_temp, m_destination, systemError());
+            return false;
+        }
+        m_committed = true;
+        if (m_infoValid && m_task->hooks.photoWritten)
+            m_task->hooks.photoWritten(m_destination, m_info);
+        return true;
+    }
+
+private:
+    bool copyPhoto(int photoIndex, qint64 size, QString *error)
+    {
+        /* Read to the end of the file, whatever the size said: cards and FUSE return short reads.
+         */
+        QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
+        ssize_t got = readFull(m_in, data.data(), static_cast<size_t>(size));
+        if (got < 0) {
+            *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
+            return false;
+        }
+        data.truncate(got);
+        char probe[65536];
+        while ((got = readFull(m_in, probe, sizeof probe)) > 0)
+            data.append(probe, got);
+        if (got < 0) {
+            *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
+            return false;
+        }
+
+        GeoPosition position{};
+        const bool located =
+            m_task->hooks.position && m_task->hooks.position(photoIndex, &position);
+        QByteArray tagged;
+        QString why;
+        const QByteArray *out = &data;
+        if (Geotagger::tag(data, located ? &position : nullptr, &tagged, &m_info, &why)) {
+            out = &tagged;
+            if (located)
+                ++m_task->run->geotagged;
+        } else {
+            skip(QStringLiteral("EXIF not written: %1").arg(why));
+        }
+        m_infoValid = true;
+        if (!writeAll(m_out, out->constData(), static_cast<size_t>(out->size()))) {
+            *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
+            return false;
+        }
+        m_task->run->bytesWritten += out->size();
+        return true;
+    }
+
+    bool stream(bool photo, QString *error)
+    {
+        if (photo)
+            skip(QStringLiteral("too large to geotag in memory"));
+        std::vector<char> buffer(copyBlock);
+        for (;;) {
+            const ssize_t got = readFull(m_in, buffer.data(), buffer.size());
+            if (got < 0) {
+                *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
+                return false;
+            }
+            if (got == 0)
+                return true;
+            if (!writeAll(m_out, buffer.data(), static_cast<size_t>(got))) {
+                *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
+                return false;
+            }
+            m_task->run->bytesWritten += got;
+        }
+    }
+
+    void skip(const QString &reason)
+    {
+        ++m_task->run->skipped;
+        std::lock_guard<std::mutex> guard(m_task->run->mutex);
+        m_task->run->skippedFiles.push_back({m_source, reason});
+    }
+
+    DiskTask *m_task;
+    QString m_source;
+    QString m_destination;
+    QString m_temp;
+    int m_in = -1;
+    int m_out = -1;
+    bool m_committed = false;
+    bool m_infoValid = false;
+    PhotoInfo m_info;
+};
+
+/* Rewrite the task file's header: the record with its counters as they are now. */
+void saveHeader(DiskTask *task)
+{
+    disk_task_t header = task->record;
+    std::memset(header.runtime_slots, 0, sizeof header.runtime_slots);
+    header.running = load(task->record.running);
+    header.finished = load(task->record.finished);
+    header.next_index = load(task->record.next_index);
+    if (::pwrite(task->run->taskFile, &header, sizeof header, 0) !=
+        static_cast<ssize_t>(sizeof header))
+        std::printf("update %s disk task file error: %s\n", task->record.task_file,
+                    std::strerror(errno));
+}
+
+void work(DiskTask *task)
+{
+    DiskTaskRun *run = task->run.get();
+    disk_task_t &record = task->record;
+    const QString destination = text(record.dest_folder, sizeof record.dest_folder);
+    for (;;) {
+        const int32_t next = load(record.next_index);
+        if (!load(record.running) || next >= record.file_num)
+            break;
+        const file_info_t &entry = run->files[static_cast<size_t>(next)];
+        const QString source = text(entry.path, sizeof entry.path);
+        const QString name = source.mid(source.lastIndexOf(QLatin1Char('/')) + 1);
+        QString error;
+        FileCopy copy(task, source, destination + QLatin1Char('/') + name);
+        if (!copy.run(run->photoIndex[static_cast<size_t>(next)], &error)) {
+            std::printf("open %s file error.\n", entry.path);
+            failTask(run, error);
+            break;
+        }
+        ++run->written;
+        store(record.next_index, next + 1);
+        saveHeader(task);
+    }
+    store(record.finished, 1);
+    saveHeader(task);
+}
+
+/* Load the task file: its list, and its counters into the record. */
+bool loadTaskFile(DiskTask *task, QString *error)
+{
+    disk_task_t &record = task->record;
+    const QString path = text(record.task_file, sizeof record.task_file);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open the task file %1: %2").arg(path, systemError());
+        return false;
+    }
+    auto damaged = [&](const QString &why) {
+        ::close(fd);
+        *error = QStringLiteral("task file %1 is damaged: %2").arg(path, why);
+        return false;
+    };
+    disk_task_t stored{};
+    if (readFull(fd, reinterpret_cast<char *>(&stored), sizeof stored) !=
+        static_cast<ssize_t>(sizeof stored))
+        return damaged(QStringLiteral("its header is short"));
+    if (stored.file_num < 0 || stored.file_num > maxEntries || stored.next_index < 0 ||
+        stored.next_index > stored.file_num)
+        return damaged(
+            QStringLiteral("%1 of %2 files done").arg(stored.next_index).arg(stored.file_num));
+    auto run = std::make_unique<DiskTaskRun>();
+    run->files.resize(static_cast<size_t>(stored.file_num));
+    const size_t listBytes = run->files.size() * sizeof(file_info_t);
+    if (readFull(fd, reinterpret_cast<char *>(run->files.data()), listBytes) !=
+        static_cast<ssize_t>(listBytes))
+        return damaged(QStringLiteral("its file list is short"));
+    int photos = 0;
+    for (file_info_t &entry : run->files) {
+        entry.path[sizeof entry.path - 1] = '\0';
+        run->photoIndex.push_back(CardFinder::isJpegName(QString::fromUtf8(entry.path)) ? photos++
+                                                                                        : -1);
+    }
+    run->taskFile = fd;
+    store(record.file_num, stored.file_num);
+    store(record.next_index, stored.next_index);
+    task->run = std::move(run);
+    return true;
+}
+
+bool startWorker(DiskTask *task, int disk, QString *error)
+{
+    if (!loadTaskFile(task, error)) {
+        std::printf("load %d disk task file error.\n", disk);
+        return false;
+    }
+    std::memset(task->record.runtime_slots, 0, sizeof task->record.runtime_slots);
+    store(task->record.running, 1);
+    store(task->record.finished, 0);
+    task->run->thread = std::thread(work, task);
+    return true;
+}
+
+/* The folder's files in the order of their UTF-8 names' bytes. */
+bool listFolder(const QString &folder, std::vector<file_info_t> *entries, QString *error)
+{
+    QDir dir(folder);
+    if (!dir.exists()) {
+        *error = QStringLiteral("cannot read the folder %1").arg(folder);
+        return false;
+    }
+    QList<QByteArray> names;
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        names << name.toUtf8();
+    std::sort(names.begin(), names.end());
+    const QByteArray prefix = folder.toUtf8() + '/';
+    for (const QByteArray &name : std::as_const(names)) {
+        const QByteArray path = prefix + name;
+        file_info_t entry{};
+        if (static_cast<size_t>(path.size()) >= sizeof entry.path) {
+            *error = QStringLiteral("the path of %1 is longer than %2 bytes; nothing was copied")
+                         .arg(QString::fromUtf8(path))
+                         .arg(sizeof entry.path - 1);
+            return false;
+        }
+        std::memcpy(entry.path, path.constData(), static_cast<size_t>(path.size()));
+        entries->push_back(entry);
+    }
+    return true;
+}
+
+} // namespace
+
+DiskTaskRun::~DiskTaskRun()
+{
+    if (thread.joinable())
+        thread.join();
+    if (taskFile >= 0)
+        ::close(taskFile);
+}
+
+DiskTask::~DiskTask()
+{
+    store(record.running, 0);
+    run.reset();
+}
+
+bool disk_task_set_text(char (&field)[256], const QString &value)
+{
+    const QByteArray bytes = value.toUtf8();
+    std::memset(field, 0, sizeof field);
+    if (static_cast<size_t>(bytes.size()) >= sizeof field)
+        return false;
+    std::memcpy(field, bytes.constData(), static_cast<size_t>(bytes.size()));
+    return true;
+}
+
+int disk_task_create(DiskTask *task, int disk, QString *error)
+{
+    QString ignored;
+    QString &why = error ? *error : ignored;
+    if (!validDisk(disk)) {
+        why = QStringLiteral("invalid disk number %1").arg(disk);
+        return -1;
+    }
+    task->record.disk = disk;
+    std::vector<file_info_t> entries;
+    if (!listFolder(text(task->record.source_folder, sizeof task->record.source_folder), &entries,
+                    &why)) {
+        std::printf("create %d disk task file error.\n", disk);
+        return -1;
+    }
+    /* The new task file goes to a temporary name first: an old one stays whole until then. */
+    disk_task_t header = task->record;
+    std::memset(header.runtime_slots, 0, sizeof header.runtime_slots);
+    header.running = header.finished = 0;
+    header.file_num = static_cast<int32_t>(entries.size());
+    header.next_index = 0;
+    const QString path = text(task->record.task_file, sizeof task->record.task_file);
+    const QString temp = path + QStringLiteral(".part");
+    QFile file(temp);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         file.write(reinterpret_cast<const char *>(&header), sizeof header) ==
+                             static_cast<qint64>(sizeof header) &&
+                         file.write(reinterpret_cast<const char *>(entries.data()),
+                                    static_cast<qint64>(entries.size() * sizeof(file_info_t))) ==
+                             static_cast<qint64>(entries.size() * sizeof(file_info_t)) &&
+                         file.flush();
+    file.close();
+    if (!written || std::rename(QFile::encodeName(temp).constData(),
+                                QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(temp);
+        why = QStringLiteral("cannot write the task file %1: %2").arg(path, file.errorString());
+        std::printf("create %d disk task file error.\n", disk);
+        return -1;
+    }
+    return startWorker(task, disk, &why) ? 0 : -1;
+}
+
+int disk_task_resume(DiskTask *task, int disk, QString *error)
+{
+    QString ignored;
+    QString &why = error ? *error : ignored;
+    if (!validDisk(disk)) {
+        why = QStringLiteral("invalid disk number %1").arg(disk);
+        return -1;
+    }
+    if (task->run && task->run->thread.joinable())
+        disk_task_stop(task, disk);
+    task->record.disk = disk;
+    return startWorker(task, disk, &why) ? 0 : -1;
+}
+
+int disk_task_stop(DiskTask *task, int disk)
+{
+    if (!validDisk(disk))
+        return -1;
+    store(task->record.running, 0);
+    if (task->run && task->run->thread.joinable())
+        task->run->thread.join();
+    return 0;
+}
+
+int disk_task_done(const DiskTask *task)
+{
+    return load(task->record.next_index);
+}
+
+int disk_task_planned(const DiskTask *task)
+{
+    return load(task->record.file_num);
+}
+
+bool disk_task_running(const DiskTask *task)
+{
+    return load(task->record.running) != 0;
+}
+
+bool disk_task_finished(const DiskTask *task)
+{
+    return load(task->record.finished) != 0;
+}
+
+QString disk_task_error(const DiskTask *task)
+{
+    if (!task->run)
+        return QString();
+    std::lock_guard<std::mutex> guard(task->run->mutex);
+    return task->run->error;
+}
