@@ -12,9 +12,13 @@ struct Command {
 };
 
 int runPos(const QStringList &args);
+int runCards(const QStringList &args);
+int runOffload(const QStringList &args);
 
 inline const Command commands[] = {
     {"pos", "list, download and delete the camera's POS files; USB POS files; read tables", runPos},
+    {"cards", "the lens cards found by their volume labels", runCards},
+    {"offload", "copy the lens cards into a save folder, geotagging every photo", runOffload},
 };
 
 #endif

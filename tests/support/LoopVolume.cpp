@@ -321,7 +321,7 @@ bool LoopVolume::unmount()
     return fail(outcome.why);
 }
 
-bool LoopVolume::mount()
+bool LoopVolume::mount(const std::string &options)
 {
     if (device_.empty() || mountPath_.empty())
         return fail("nothing to mount");
@@ -330,7 +330,9 @@ bool LoopVolume::mount()
     /* The daemon of the previous mount may still be letting go of the device. */
     Outcome outcome;
     for (int attempt = 1; attempt <= 10; ++attempt) {
-        outcome = run({"mount.exfat-fuse", device_, mountPath_}, 20s);
+        outcome = options.empty()
+                      ? run({"mount.exfat-fuse", device_, mountPath_}, 20s)
+                      : run({"mount.exfat-fuse", "-o", options, device_, mountPath_}, 20s);
         if (outcome.ok)
             break;
         std::this_thread::sleep_for(100ms);

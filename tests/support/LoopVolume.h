@@ -33,7 +33,7 @@ public:
     /* Unmount; true once it is no longer mounted. */
     bool unmount();
     /* Mount again at the same path; true once it is mounted. */
-    bool mount();
+    bool mount(const std::string &options = std::string()); /* e.g. "noatime" */
     /* Give the file system another label; only while unmounted. */
     bool relabel(const std::string &label);
 

@@ -1,0 +1,229 @@
+/* orvex-cli cards and offload: the image data page's work from a terminal. */
+#include "CameraSession.h"
+#include "CliArgs.h"
+#include "CliOutput.h"
+#include "Commands.h"
+#include "dataservice/CardFinder.h"
+#include "dataservice/LensTable.h"
+#include "dataservice/OffloadController.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStorageInfo>
+
+namespace {
+
+using CliOutput::fail;
+
+const char cardsUsage[] =
+    "usage: orvex-cli cards [--json]\n"
+    "The lens cards among the mounted volumes, found by their labels (Center, Left, Right,\n"
+    "Front, Back): lens, label, drive (mount folder), device, photo folder (the DCIM folder\n"
+    "that holds its photos), photos, bytes, free and total space.\n";
+
+const char offloadUsage[] =
+    "usage: orvex-cli offload --save DIR [--lens LENS=FOLDER]... [--pos TABLE]... [--json]\n"
+    "Copy the lens cards into DIR/Center, DIR/Left, ... with five workers in parallel,\n"
+    "writing each photo's position from the POS tables into the copy's EXIF (the k-th photo\n"
+    "of a lens gets the k-th record of the tables, taken in the order given). The cards are\n"
+    "only read. LENS is center, left, right, front or back; without --lens every card found\n"
+    "is offloaded from its photo folder. Photo information files go to the data folder.\n"
+    "SIGINT or SIGTERM stops the workers between photos (exit 130). At the end it prints per\n"
+    "lens the photos planned, done, geotagged and skipped, and the files written.\n";
+
+QJsonObject cardJson(const Card &card)
+{
+    const QStorageInfo storage(card.volume.mountPath);
+    return {{QStringLiteral("lens"), LensTable::lens(card.disk).key},
+            {QStringLiteral("label"), card.volume.label},
+            {QStringLiteral("drive"), card.volume.mountPath},
+            {QStringLiteral("device"), card.volume.device},
+            {QStringLiteral("photo_folder"), card.photoFolder},
+            {QStringLiteral("photos"), card.photos},
+            {QStringLiteral("bytes"), card.bytes},
+            {QStringLiteral("free"), storage.isValid() ? storage.bytesAvailable() : 0},
+            {QStringLiteral("total"), storage.isValid() ? storage.bytesTotal() : 0}};
+}
+
+int runCardsCommand(const CliArgs &args)
+{
+    QStringList notes;
+    const QList<Card> cards = CardFinder::find(VolumeQuery::mountedVolumes(), &notes);
+    for (const QString &note : std::as_const(notes))
+        fail(note);
+    QJsonArray list;
+    for (const Card &card : cards) {
+        list.append(cardJson(card));
+        if (!args.has(QStringLiteral("json")))
+            CliOutput::line(QStringLiteral("%1  %2  %3  %4  %5 photos, %6 MB")
+                                .arg(LensTable::lens(card.disk).key, -6)
+                                .arg(card.volume.label, card.volume.mountPath,
+                                     card.photoFolder.isEmpty() ? QStringLiteral("(no photos)")
+                                                                : card.photoFolder)
+                                .arg(card.photos)
+                                .arg(card.bytes / 1e6, 0, 'f', 1));
+    }
+    if (args.has(QStringLiteral("json")))
+        CliOutput::json({{QStringLiteral("cards"), list},
+                         {QStringLiteral("notes"), QJsonArray::fromStringList(notes)}});
+    else if (cards.isEmpty())
+        CliOutput::line(QStringLiteral("no lens card found"));
+    return CliOutput::Done;
+}
+
+QJsonObject summaryJson(const LensSummary &s)
+{
+    QJsonArray skipped;
+    for (const SkippedFile &file : s.skippedFiles)
+        skipped.append(QJsonObject{{QStringLiteral("file"), file.path},
+                                   {QStringLiteral("reason"), file.reason}});
+    return {{QStringLiteral("lens"), LensTable::lens(s.disk).key},
+            {QStringLiteral("source"), s.source},
+            {QStringLiteral("folder"), s.folder},
+            {QStringLiteral("planned"), s.planned},
+            {QStringLiteral("done"), s.done},
+            {QStringLiteral("geotagged"), s.geotagged},
+            {QStringLiteral("skipped"), s.skipped},
+            {QStringLiteral("skipped_files"), skipped},
+            {QStringLiteral("files_written"), s.written},
+            {QStringLiteral("bytes_written"), s.bytesWritten},
+            {QStringLiteral("error"), s.error.isEmpty() ? QJsonValue() : QJsonValue(s.error)}};
+}
+
+int runOffloadCommand(const CliArgs &args)
+{
+    const QString save = args.value(QStringLiteral("save"));
+    if (save.isEmpty())
+        return fail(QStringLiteral("offload needs --save DIR"), CliOutput::Usage);
+    const QList<Volume> volumes = VolumeQuery::mountedVolumes();
+    OffloadPlan plan;
+    plan.saveDir = save;
+    plan.posTables = args.values(QStringLiteral("pos"));
+    const QStringList lensArgs = args.values(QStringLiteral("lens"));
+    if (lensArgs.isEmpty()) {
+        QStringList notes;
+        for (const Card &card : CardFinder::find(volumes, &notes)) {
+            if (card.photoFolder.isEmpty()) {
+                fail(QStringLiteral("lens %1: the card %2 has no photo folder; skipped")
+                         .arg(LensTable::lens(card.disk).key, card.volume.mountPath));
+                continue;
+            }
+            plan.sources.append({card.disk, card.photoFolder});
+        }
+        for (const QString &note : std::as_const(notes))
+            fail(note);
+    }
+    for (const QString &given : lensArgs) {
+        const int equals = static_cast<int>(given.indexOf(QLatin1Char('=')));
+        const int disk = equals > 0 ? LensTable::diskForName(given.left(equals)) : -1;
+        if (disk < 0 || equals + 1 >= given.size())
+            return fail(QStringLiteral("--lens %1: give LENS=FOLDER with LENS one of center, "
+                                       "left, right, front, back")
+                            .arg(given),
+                        CliOutput::Usage);
+        for (const auto &source : std::as_const(plan.sources))
+            if (source.first == disk)
+                return fail(QStringLiteral("--lens %1: lens %2 given twice")
+                                .arg(given, LensTable::lens(disk).key),
+                            CliOutput::Usage);
+        plan.sources.append({disk, given.mid(equals + 1)});
+    }
+    std::sort(plan.sources.begin(), plan.sources.end());
+
+    OffloadController controller;
+    QString error;
+    if (!controller.prepare(plan, volumes, &error) || !controller.start(&error))
+        return fail(error);
+    if (plan.posTables.isEmpty())
+        fail(QStringLiteral("no POS table given: the photos are copied without positions"));
+
+    ProgressReporter progress(QStringLiteral("offload"), QStringLiteral("photos"));
+    QObject::connect(&controller, &OffloadController::progressChanged,
+                     [&progress](int done, int planned) { progress.update(done, planned); });
+    QObject::connect(
+        &controller, &OffloadController::lensFailed, [&progress](int disk, const QString &reason) {
+            progress.finish();
+            fail(QStringLiteral("lens %1 stopped: %2").arg(LensTable::lens(disk).key, reason));
+        });
+    bool ended = false;
+    bool ok = false;
+    QObject::connect(&controller, &OffloadController::finished, [&](bool allDone) {
+        ended = true;
+        ok = allDone;
+    });
+    while (!ended) {
+        if (!pauseBriefly(100)) {
+            controller.stop();
+            progress.finish();
+            fail(QStringLiteral("interrupted; the workers stopped between photos"),
+                 CliOutput::Interrupted);
+            break;
+        }
+    }
+    progress.finish();
+
+    QJsonArray lenses;
+    for (const LensSummary &s : controller.summary()) {
+        lenses.append(summaryJson(s));
+        if (!args.has(QStringLiteral("json")))
+            CliOutput::line(
+                QStringLiteral("%1: %2 of %3 files done, %4 geotagged, %5 skipped, "
+                               "%6 written to %7%8")
+                    .arg(LensTable::lens(s.disk).key)
+                    .arg(s.done)
+                    .arg(s.planned)
+                    .arg(s.geotagged)
+                    .arg(s.skipped)
+                    .arg(s.written)
+                    .arg(s.folder, s.error.isEmpty()
+                                       ? QString()
+                                       : QStringLiteral(" (stopped: %1)").arg(s.error)));
+        for (const SkippedFile &file : s.skippedFiles)
+            if (!args.has(QStringLiteral("json")))
+                CliOutput::line(QStringLiteral("  skipped %1: %2").arg(file.path, file.reason));
+    }
+    if (args.has(QStringLiteral("json")))
+        CliOutput::json({{QStringLiteral("save"), plan.saveDir},
+                         {QStringLiteral("pos_records"), controller.positionCount()},
+                         {QStringLiteral("lenses"), lenses},
+                         {QStringLiteral("ok"), ok}});
+    if (CliOutput::interrupted())
+        return CliOutput::Interrupted;
+    return ok ? CliOutput::Done : CliOutput::Failed;
+}
+
+int parseAndRun(const QStringList &words, const char *usage, const QList<OptionSpec> &options,
+                int (*run)(const CliArgs &))
+{
+    CliArgs args;
+    QString error;
+    if (!args.parse(words, options, &error))
+        return fail(error, CliOutput::Usage);
+    if (args.help()) {
+        std::fputs(usage, stdout);
+        return CliOutput::Done;
+    }
+    if (!args.positionals().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'").arg(args.positionals().first()),
+                    CliOutput::Usage);
+    return run(args);
+}
+
+} // namespace
+
+int runCards(const QStringList &words)
+{
+    return parseAndRun(words, cardsUsage, {{QStringLiteral("json"), false}}, runCardsCommand);
+}
+
+int runOffload(const QStringList &words)
+{
+    return parseAndRun(words, offloadUsage,
+                       {{QStringLiteral("json"), false},
+                        {QStringLiteral("save"), true},
+                        {QStringLiteral("lens"), true},
+                        {QStringLiteral("pos"), true}},
+                       runOffloadCommand);
+}

@@ -1,0 +1,287 @@
+/*
+ * orvex-cli cards and offload on five real exFAT cards (loop devices through
+ * FUSE): every file of each photo folder reaches its lens folder, each JPEG
+ * photo carries the position of its POS record (read back with exiftool)
+ * with its image data untouched, what cannot be tagged is copied as it was,
+ * and the cards' bytes are the same afterwards.
+ */
+#include "LoopVolume.h"
+#include "TestJpeg.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QString err;
+    QJsonObject json;
+};
+
+CliRun cli(const QStringList &args, const QString &dataDir)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVEX_DATA_DIR"), dataDir);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(ORVEX_CLI_PATH), args);
+    process.waitForFinished(300000);
+    CliRun run;
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
+    run.json = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+    return run;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray sha256(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+struct Position {
+    double lon, lat, alt;
+};
+
+/* Two POS tables: a line in the north-east, then one in the south-west. */
+const std::vector<Position> northEast = {{116.3351344, 39.9115668, 520.0},
+                                         {116.3353344, 39.9117668, 521.25},
+                                         {116.3355344, 39.91197, 522.5}};
+const std::vector<Position> southWest = {{-58.3816123, -34.6037456, 25.5},
+                                         {-58.3818123, -34.6035456, 26.0},
+                                         {-58.3820123, -34.6033456, -3.25},
+                                         {-58.3822123, -34.6031456, 27.0},
+                                         {-58.3824123, -34.6029456, 28.0}};
+
+QString writeTable(const QString &path, const std::vector<Position> &rows)
+{
+    QByteArray text = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
+    int id = 1;
+    for (const Position &p : rows)
+        text += QStringLiteral("%1 \t%2 \t%3 \t%4 \t1.70 \t0.0 \t0.0 \t0.00 \t20.0 \t2023-06-14 "
+                               "11-00-%5 \t \r\n")
+                    .arg(id)
+                    .arg(p.lon, 0, 'f', 7)
+                    .arg(p.lat, 0, 'f', 7)
+                    .arg(p.alt, 0, 'f', 3)
+                    .arg(id, 2, 10, QLatin1Char('0'))
+                    .toUtf8(),
+            ++id;
+    EXPECT_TRUE(writeFile(path, text));
+    return path;
+}
+
+const char *const labels[] = {"Center", "Left", "Right", "Front", "Back"};
+
+TEST(OffloadCards, FiveCardsCopiedGeotaggedAndLeftAsTheyWere)
+{
+    if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
+        GTEST_SKIP() << why;
+    std::vector<std::unique_ptr<LoopVolume>> cards;
+    for (const char *label : labels) {
+        cards.push_back(std::make_unique<LoopVolume>(label, 48));
+        ASSERT_TRUE(cards.back()->ok()) << cards.back()->whyNot();
+    }
+    const QByteArray photo = makeTestJpeg(640, 480,
+                                          {QStringLiteral("Korvella"), QStringLiteral("K7 oblique"),
+                                           QStringLiteral("2023:06:14 11:00:01"), 35.0, true},
+                                          1);
+    const QByteArray bare = makeTestJpeg(320, 240, {{}, {}, {}, 0, false}, 2);
+    ASSERT_FALSE(photo.isEmpty());
+    ASSERT_FALSE(bare.isEmpty());
+
+    /* Each card: photos 0001-0005 in DCIM/100MEDIA; the Back card gets the odd ones too. */
+    QStringList names = {QStringLiteral("K0001.JPG"), QStringLiteral("K0002.JPG"),
+                         QStringLiteral("K0003.jpg"), QStringLiteral("K0004.JPG"),
+                         QStringLiteral("K0005.JPG")};
+    for (size_t i = 0; i < cards.size(); ++i) {
+        const QString folder = QString::fromStdString(cards[i]->mountPath()) + "/DCIM/100MEDIA";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(
+            QDir().mkpath(QString::fromStdString(cards[i]->mountPath()) + "/DCIM/099EMPTY"));
+        for (int k = 0; k < names.size(); ++k)
+            ASSERT_TRUE(writeFile(folder + '/' + names[k], k == 1 ? bare : photo));
+    }
+    const QString back = QString::fromStdString(cards[4]->mountPath()) + "/DCIM/100MEDIA";
+    ASSERT_TRUE(writeFile(back + QStringLiteral("/K0000 航拍.JPG"), photo));
+    ASSERT_TRUE(writeFile(back + QStringLiteral("/K0002a.JPG"), photo.left(photo.size() / 3)));
+    ASSERT_TRUE(writeFile(back + QStringLiteral("/NOTES.TXT"), "flight 7, lens back\n"));
+    ASSERT_TRUE(QDir().mkpath(back + QStringLiteral("/SUB")));
+    ASSERT_TRUE(writeFile(back + QStringLiteral("/SUB/K9999.JPG"), photo));
+
+    QTemporaryDir work;
+    const QString data = work.filePath(QStringLiteral("data"));
+    QDir().mkpath(data);
+
+    const CliRun found = cli({"cards", "--json"}, data);
+    ASSERT_EQ(found.status, 0) << found.err.toStdString();
+    int seen = 0;
+    for (const QJsonValue &card : found.json[QStringLiteral("cards")].toArray())
+        for (const auto &volume : cards)
+            if (card[QStringLiteral("drive")].toString().toStdString() == volume->mountPath()) {
+                ++seen;
+                EXPECT_TRUE(
+                    card[QStringLiteral("photo_folder")].toString().endsWith("/DCIM/100MEDIA"));
+                EXPECT_EQ(card[QStringLiteral("label")].toString().toStdString(), volume->label());
+            }
+    EXPECT_EQ(seen, 5);
+
+    /*
+     * The cards' bytes before. The FUSE exFAT driver stamps an access time on
+     * every read unless it is mounted noatime; mounted so for the offload,
+     * any change of a card's bytes would be a write of ours.
+     */
+    std::vector<QByteArray> before;
+    for (auto &card : cards) {
+        ASSERT_TRUE(card->unmount());
+        before.push_back(sha256(QString::fromStdString(card->image())));
+        ASSERT_TRUE(card->mount("noatime"));
+    }
+
+    const QString ne = writeTable(work.filePath(QStringLiteral("ne.xls")), northEast);
+    const QString sw = writeTable(work.filePath(QStringLiteral("sw table.xls")), southWest);
+    const QString save = work.filePath(QStringLiteral("save"));
+    QStringList args = {"offload", "--save", save, "--pos", ne, "--pos", sw, "--pos", ne, "--json"};
+    for (size_t i = 0; i < cards.size(); ++i)
+        args << "--lens"
+             << QStringLiteral("%1=%2/DCIM/100MEDIA")
+                    .arg(QString::fromLatin1(labels[i]).toLower(),
+                         QString::fromStdString(cards[i]->mountPath()));
+    const CliRun offload = cli(args, data);
+    ASSERT_EQ(offload.status, 0) << offload.err.toStdString();
+    EXPECT_EQ(offload.json[QStringLiteral("pos_records")].toInt(), 8); /* ne given twice: once */
+
+    const std::vector<Position> combined = [] {
+        std::vector<Position> all = northEast;
+        all.insert(all.end(), southWest.begin(), southWest.end());
+        return all;
+    }();
+    for (const QJsonValue &lens : offload.json[QStringLiteral("lenses")].toArray()) {
+        const QString key = lens[QStringLiteral("lens")].toString();
+        SCOPED_TRACE(key.toStdString());
+        const bool isBack = key == QLatin1String("back");
+        const QString source = lens[QStringLiteral("source")].toString();
+        const QString folder = lens[QStringLiteral("folder")].toString();
+        EXPECT_TRUE(lens[QStringLiteral("error")].isNull());
+        EXPECT_EQ(lens[QStringLiteral("planned")].toInt(), isBack ? 8 : 5);
+        EXPECT_EQ(lens[QStringLiteral("done")].toInt(), isBack ? 8 : 5);
+        EXPECT_EQ(lens[QStringLiteral("files_written")].toInt(), isBack ? 8 : 5);
+        EXPECT_EQ(lens[QStringLiteral("skipped")].toInt(), isBack ? 1 : 0);
+        /* Name order by bytes: "K0000 航拍", K0001, K0002, K0002a, K0003, ...; the text file last.
+         */
+        QStringList photos = names;
+        if (isBack)
+            photos = {QStringLiteral("K0000 航拍.JPG"),
+                      names[0],
+                      names[1],
+                      QStringLiteral("K0002a.JPG"),
+                      names[2],
+                      names[3],
+                      names[4]};
+        EXPECT_EQ(lens[QStringLiteral("geotagged")].toInt(), isBack ? 6 : 5);
+        for (int k = 0; k < photos.size(); ++k) {
+            SCOPED_TRACE(photos[k].toStdString());
+            const QByteArray original = readAll(source + '/' + photos[k]);
+            const QByteArray copy = readAll(folder + '/' + photos[k]);
+            ASSERT_FALSE(copy.isEmpty());
+            if (photos[k] == QLatin1String("K0002a.JPG")) {
+                EXPECT_TRUE(copy == original); /* truncated: copied as it was */
+                continue;
+            }
+            EXPECT_TRUE(jpegImageData(copy) == jpegImageData(original));
+            const QJsonObject exif = exiftoolJson(folder + '/' + photos[k]);
+            const Position &p = combined[static_cast<size_t>(k)];
+            /* Angles are written to six significant digits. */
+            EXPECT_NEAR(exif[QStringLiteral("GPSLatitude")].toDouble(), p.lat,
+                        5e-6 * std::fabs(p.lat));
+            EXPECT_NEAR(exif[QStringLiteral("GPSLongitude")].toDouble(), p.lon,
+                        5e-6 * std::fabs(p.lon));
+            EXPECT_NEAR(exif[QStringLiteral("GPSAltitude")].toDouble(), p.alt, 1e-3);
+            EXPECT_EQ(exif[QStringLiteral("GPSAltitudeRef")].toInt(), p.alt < 0 ? 1 : 0);
+            EXPECT_DOUBLE_EQ(exif[QStringLiteral("FocalLength")].toDouble(),
+                             original == bare ? 30.0 : 35.0);
+            if (original != bare) {
+                EXPECT_EQ(exif[QStringLiteral("Model")].toString(), QStringLiteral("K7 oblique"));
+            }
+        }
+        if (isBack) {
+            EXPECT_EQ(readAll(folder + QStringLiteral("/NOTES.TXT")), "flight 7, lens back\n");
+            EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/SUB")));
+            EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/K9999.JPG")));
+        }
+        EXPECT_TRUE(QDir(folder)
+                        .entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden)
+                        .isEmpty());
+        /* One information line per photo, after the header. */
+        const QList<QByteArray> lines = readAll(data + '/' + key + ".txt").trimmed().split('\n');
+        EXPECT_EQ(lines.size(), 1 + photos.size());
+    }
+
+    for (size_t i = 0; i < cards.size(); ++i) {
+        ASSERT_TRUE(cards[i]->unmount());
+        EXPECT_EQ(sha256(QString::fromStdString(cards[i]->image())), before[i]) << labels[i];
+    }
+}
+
+TEST(OffloadCards, RefusesBeforeCopyingAnything)
+{
+    if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
+        GTEST_SKIP() << why;
+    LoopVolume card("Front", 16);
+    ASSERT_TRUE(card.ok()) << card.whyNot();
+    const QString folder = QString::fromStdString(card.mountPath()) + "/DCIM/100MEDIA";
+    QDir().mkpath(folder);
+    writeFile(folder + "/K0001.JPG", "not really a photo");
+    QTemporaryDir work;
+    const QString lens = QStringLiteral("front=") + folder;
+    struct Case {
+        QStringList args;
+        int status;
+        const char *says;
+    } cases[] = {
+        {{"--save", work.filePath("s1"), "--lens", lens, "--pos", work.filePath("none.xls")},
+         1,
+         "none.xls"},
+        {{"--save", QString::fromStdString(card.mountPath()) + "/OUT", "--lens", lens},
+         1,
+         "is on the card"},
+        {{"--save", "/proc/orvex-test", "--lens", lens}, 1, "/proc/orvex-test"},
+        {{"--save", work.filePath("s2"), "--lens", "middle=" + folder}, 2, "middle"},
+        {{"--lens", lens}, 2, "--save"},
+    };
+    for (const Case &c : cases) {
+        const CliRun run = cli(QStringList{"offload"} + c.args, work.path());
+        EXPECT_EQ(run.status, c.status) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.says))) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(work.filePath("s1/Front")));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(card.mountPath()) + "/OUT"));
+}
+
+} // namespace
