@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStorageInfo>
+#include <QTimer>
 
 namespace {
 
@@ -153,15 +155,21 @@ int runOffloadCommand(const CliArgs &args)
         ended = true;
         ok = allDone;
     });
-    while (!ended) {
-        if (!pauseBriefly(100)) {
-            controller.stop();
-            progress.finish();
-            fail(QStringLiteral("interrupted; the workers stopped between photos"),
-                 CliOutput::Interrupted);
-            break;
-        }
-    }
+    QEventLoop loop;
+    QObject::connect(&controller, &OffloadController::finished, &loop, &QEventLoop::quit);
+    QTimer interrupts;
+    QObject::connect(&interrupts, &QTimer::timeout, &loop, [&] {
+        if (!CliOutput::interrupted())
+            return;
+        controller.stop();
+        progress.finish();
+        fail(QStringLiteral("interrupted; the workers stopped between photos"),
+             CliOutput::Interrupted);
+        loop.quit();
+    });
+    interrupts.start(50);
+    if (!ended)
+        loop.exec();
     progress.finish();
 
     QJsonArray lenses;

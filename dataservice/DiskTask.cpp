@@ -15,10 +15,22 @@
 
 namespace {
 
-/* Photos up to this size are read whole and tagged in memory; larger files are streamed. */
-constexpr qint64 maxTaggedPhoto = 256LL << 20;
-/* The streaming copy's block. */
-constexpr size_t copyBlock = 4u << 20;
+/*
+ * A photo's headers are read in blocks of this size until its image data
+ * begins; headers longer than the limit are not tagged.
+ */
+constexpr qsizetype headBlock = 64 * 1024;
+constexpr qsizetype maxHeaders = 16 << 20;
+/*
+ * The copy buffer: small enough to stay in the processor's cache, which
+ * moves bytes from a card to the disk faster than a large one.
+ */
+constexpr size_t copyBlock = 128 * 1024;
+/*
+ * Reads and writes go in blocks of this size: a FUSE card answers many
+ * moderate reads faster than one read of a whole photo.
+ */
+constexpr size_t ioBlock = 1u << 20;
 /* A task file listing more entries than this is damaged. */
 constexpr int32_t maxEntries = 10000000;
 
@@ -53,7 +65,7 @@ bool validDisk(int disk)
 bool writeAll(int fd, const char *data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = ::write(fd, data, std::min(size, ioBlock));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -69,7 +81,7 @@ ssize_t readFull(int fd, char *data, size_t size)
 {
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
+        const ssize_t n = ::read(fd, data + got, std::min(size - got, ioBlock));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -129,9 +141,7 @@ public:
             *error = QStringLiteral("cannot create %1: %2").arg(m_temp, systemError());
             return false;
         }
-        const bool ok = photoIndex >= 0 && info.st_size <= maxTaggedPhoto
-                            ? copyPhoto(photoIndex, info.st_size, error)
-                            : stream(photoIndex >= 0, error);
+        const bool ok = photoIndex >= 0 ? copyPhoto(photoIndex, error) : stream(error);
         if (!ok)
             return false;
         if (::close(m_out) != 0) {
@@ -153,52 +163,87 @@ public:
     }
 
 private:
-    bool copyPhoto(int photoIndex, qint64 size, QString *error)
+    /*
+     * A JPEG photo: its headers are read into memory and geotagged there; the
+     * new headers are written, then the photo's image data is streamed from
+     * the card unchanged. A photo that cannot be tagged is copied as it is.
+     */
+    bool copyPhoto(int photoIndex, QString *error)
     {
-        /* Read to the end of the file, whatever the size said: cards and FUSE return short reads.
-         */
-        QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
-        ssize_t got = readFull(m_in, data.data(), static_cast<size_t>(size));
-        if (got < 0) {
-            *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
-            return false;
-        }
-        data.truncate(got);
-        char probe[65536];
-        while ((got = readFull(m_in, probe, sizeof probe)) > 0)
-            data.append(probe, got);
-        if (got < 0) {
-            *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
-            return false;
+        QByteArray head;
+        qsizetype scan = -1;
+        qsizetype scanEnd = -1;
+        while (head.size() < maxHeaders) {
+            const qsizetype before = head.size();
+            head.resize(before + headBlock);
+            const ssize_t got = readFull(m_in, head.data() + before, headBlock);
+            if (got < 0) {
+                *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
+                return false;
+            }
+            head.resize(before + got);
+            scan = Geotagger::imageDataStart(head, &scanEnd);
+            if (scanEnd >= 0 || got == 0 || (scan < 0 && !head.startsWith("\xFF\xD8")))
+                break;
         }
 
-        GeoPosition position{};
-        const bool located =
-            m_task->hooks.position && m_task->hooks.position(photoIndex, &position);
-        QByteArray tagged;
         QString why;
-        const QByteArray *out = &data;
-        if (Geotagger::tag(data, located ? &position : nullptr, &tagged, &m_info, &why)) {
-            out = &tagged;
-            if (located)
-                ++m_task->run->geotagged;
+        QByteArray headers;
+        if (scanEnd < 0) {
+            why = QStringLiteral("not a JPEG, or its headers are damaged");
         } else {
+            GeoPosition position{};
+            const bool located =
+                m_task->hooks.position && m_task->hooks.position(photoIndex, &position);
+            /* The headers, the scan header and an end marker stand for the whole photo. */
+            const QByteArray shortened = head.left(scanEnd) + QByteArray("\xFF\xD9", 2);
+            qsizetype imageStart = 0;
+            if (Geotagger::tagHeaders(shortened, located ? &position : nullptr, &headers,
+                                      &imageStart, &m_info, &why)) {
+                if (located) {
+                    ++m_task->run->geotagged;
+                    head.remove(0, scan); /* the new headers replace the old ones */
+                }
+                why.clear();
+            }
+        }
+        if (!why.isEmpty()) {
+            headers.clear();
+            m_info = Geotagger::readInfo(head);
             skip(QStringLiteral("EXIF not written: %1").arg(why));
         }
         m_infoValid = true;
-        if (!writeAll(m_out, out->constData(), static_cast<size_t>(out->size()))) {
+        if (!writeAll(m_out, headers.constData(), static_cast<size_t>(headers.size())) ||
+            !writeAll(m_out, head.constData(), static_cast<size_t>(head.size()))) {
             *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
             return false;
         }
-        m_task->run->bytesWritten += out->size();
-        return true;
+        m_task->run->bytesWritten += headers.size() + head.size();
+        m_endsWithImage = markerNearEnd(head.constData(), static_cast<size_t>(head.size()));
+        if (!stream(error))
+            return false;
+        if (headers.isEmpty() || m_endsWithImage)
+            return true;
+        /*
+         * A photo cut short has no end-of-image marker: it is not changed, but
+         * copied as it is, read from the card once more (cut photos are rare).
+         */
+        m_task->run->geotagged -= 1;
+        m_info = Geotagger::readInfo(head);
+        skip(QStringLiteral("EXIF not written: truncated JPEG: no end-of-image marker"));
+        m_task->run->bytesWritten -= ::lseek(m_out, 0, SEEK_CUR);
+        if (::ftruncate(m_out, 0) != 0 || ::lseek(m_out, 0, SEEK_SET) != 0 ||
+            ::lseek(m_in, 0, SEEK_SET) != 0) {
+            *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
+            return false;
+        }
+        return stream(error);
     }
 
-    bool stream(bool photo, QString *error)
+    /* The rest of the file, to its end, through the task's small buffer. */
+    bool stream(QString *error)
     {
-        if (photo)
-            skip(QStringLiteral("too large to geotag in memory"));
-        std::vector<char> buffer(copyBlock);
+        std::vector<char> &buffer = m_task->run->buffer;
         for (;;) {
             const ssize_t got = readFull(m_in, buffer.data(), buffer.size());
             if (got < 0) {
@@ -207,12 +252,24 @@ private:
             }
             if (got == 0)
                 return true;
+            m_endsWithImage = markerNearEnd(buffer.data(), static_cast<size_t>(got));
             if (!writeAll(m_out, buffer.data(), static_cast<size_t>(got))) {
                 *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
                 return false;
             }
             m_task->run->bytesWritten += got;
         }
+    }
+
+    /* An end-of-image marker in the last bytes of a block (padding may follow it). */
+    bool markerNearEnd(const char *block, size_t size)
+    {
+        const size_t from = size > 4096 ? size - 4096 : 0;
+        for (size_t i = size; i-- > from + 1;)
+            if (static_cast<uchar>(block[i - 1]) == 0xFF && static_cast<uchar>(block[i]) == 0xD9)
+                return true;
+        /* A short last block: the marker may sit in the block before it. */
+        return size < 4096 && m_endsWithImage;
     }
 
     void skip(const QString &reason)
@@ -230,6 +287,7 @@ private:
     int m_out = -1;
     bool m_committed = false;
     bool m_infoValid = false;
+    bool m_endsWithImage = false; /* the bytes streamed so far end with an end-of-image marker */
     PhotoInfo m_info;
 };
 
@@ -272,6 +330,8 @@ void work(DiskTask *task)
     }
     store(record.finished, 1);
     saveHeader(task);
+    if (task->hooks.ended)
+        task->hooks.ended();
 }
 
 /* Load the task file: its list, and its counters into the record. */
@@ -310,6 +370,7 @@ bool loadTaskFile(DiskTask *task, QString *error)
                                                                                         : -1);
     }
     run->taskFile = fd;
+    run->buffer.resize(copyBlock);
     store(record.file_num, stored.file_num);
     store(record.next_index, stored.next_index);
     task->run = std::move(run);

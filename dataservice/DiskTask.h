@@ -74,6 +74,8 @@ struct DiskTaskHooks {
     std::function<bool(int photoIndex, GeoPosition *position)> position;
     /* A photo reached its final name in the save folder. */
     std::function<void(const QString &copyPath, const PhotoInfo &info)> photoWritten;
+    /* The worker ended (every file done, stopped, or failed); its last call. */
+    std::function<void()> ended;
 };
 
 /* A file the worker copied without geotagging, and why. */
@@ -88,6 +90,7 @@ struct DiskTaskRun {
     std::vector<int> photoIndex; /* per entry: JPEG photos before it, or -1 for a non-photo */
     std::thread thread;
     int taskFile = -1;
+    std::vector<char> buffer; /* the copy buffer */
 
     std::atomic<int> geotagged{0};
     std::atomic<int> skipped{0};

@@ -230,14 +230,6 @@ QByteArray writePosition(const QByteArray &jpeg, const GeoPosition &pos, PhotoIn
     return out;
 }
 
-bool sameImageData(const QByteArray &a, qsizetype aStart, const QByteArray &b)
-{
-    const qsizetype bStart = startOfScan(b);
-    return bStart >= 0 && a.size() - aStart == b.size() - bStart &&
-           std::memcmp(a.constData() + aStart, b.constData() + bStart, size_t(a.size() - aStart)) ==
-               0;
-}
-
 } // namespace
 
 void Geotagger::initialize()
@@ -261,8 +253,8 @@ QString Geotagger::altitudeRational(double metres)
     return whole(std::round(sixDigits(std::fabs(metres)) * 1000)) + QStringLiteral("/1000");
 }
 
-bool Geotagger::tag(const QByteArray &jpeg, const GeoPosition *position, QByteArray *tagged,
-                    PhotoInfo *info, QString *error)
+bool Geotagger::tagHeaders(const QByteArray &jpeg, const GeoPosition *position, QByteArray *headers,
+                           qsizetype *imageStart, PhotoInfo *info, QString *error)
 {
     ensureInitialized();
     PhotoInfo scratch;
@@ -276,8 +268,8 @@ bool Geotagger::tag(const QByteArray &jpeg, const GeoPosition *position, QByteAr
 
     if (!position) {
         *out = readInfo(jpeg);
-        if (tagged)
-            *tagged = jpeg;
+        *headers = QByteArray();
+        *imageStart = 0;
         return true;
     }
     const GeoPosition &pos = *position;
@@ -296,9 +288,24 @@ bool Geotagger::tag(const QByteArray &jpeg, const GeoPosition *position, QByteAr
     if (jpeg.lastIndexOf(QByteArrayView("\xFF\xD9", 2)) <= scan)
         return fail(QStringLiteral("truncated JPEG: no end-of-image marker"));
 
+    /*
+     * The EXIF library rewrites the headers and copies everything from the
+     * start of scan on. Hand it the headers with the scan header and an end
+     * marker only: the image data never passes through it, and the photo's
+     * own bytes from the start of scan follow the new headers unchanged.
+     */
+    const qsizetype scanHeader =
+        scan + 4 <= jpeg.size()
+            ? 2 + ((qsizetype(uchar(jpeg[scan + 2])) << 8) | uchar(jpeg[scan + 3]))
+            : 0;
+    if (scanHeader < 4 || scan + scanHeader > jpeg.size())
+        return fail(QStringLiteral("damaged JPEG: the scan header is cut"));
+    const QByteArray tail = jpeg.mid(scan, scanHeader) + QByteArray("\xFF\xD9", 2);
+    const QByteArray shortened = jpeg.left(scan) + tail;
+
     QByteArray result;
     try {
-        result = writePosition(jpeg, pos, out);
+        result = writePosition(shortened, pos, out);
     } catch (const Exiv2::AnyError &e) {
         return fail(QStringLiteral("cannot write EXIF: ") + QString::fromLocal8Bit(e.what()));
     } catch (const std::exception &e) {
@@ -306,10 +313,39 @@ bool Geotagger::tag(const QByteArray &jpeg, const GeoPosition *position, QByteAr
     } catch (...) {
         return fail(QStringLiteral("cannot write EXIF"));
     }
-    if (!sameImageData(jpeg, scan, result))
+    const qsizetype resultScan = startOfScan(result);
+    if (resultScan < 0 || result.mid(resultScan) != tail)
         return fail(QStringLiteral("cannot write EXIF without changing the image data"));
+    result.truncate(resultScan);
+    *headers = std::move(result);
+    *imageStart = scan;
+    return true;
+}
+
+qsizetype Geotagger::imageDataStart(const QByteArray &jpeg, qsizetype *scanHeaderEnd)
+{
+    const qsizetype scan = isJpegStart(jpeg) ? startOfScan(jpeg) : -1;
+    if (scanHeaderEnd) {
+        *scanHeaderEnd = -1;
+        if (scan >= 0 && scan + 4 <= jpeg.size()) {
+            const qsizetype end =
+                scan + 2 + ((qsizetype(uchar(jpeg[scan + 2])) << 8) | uchar(jpeg[scan + 3]));
+            if (end <= jpeg.size())
+                *scanHeaderEnd = end;
+        }
+    }
+    return scan;
+}
+
+bool Geotagger::tag(const QByteArray &jpeg, const GeoPosition *position, QByteArray *tagged,
+                    PhotoInfo *info, QString *error)
+{
+    QByteArray headers;
+    qsizetype imageStart = 0;
+    if (!tagHeaders(jpeg, position, &headers, &imageStart, info, error))
+        return false;
     if (tagged)
-        *tagged = std::move(result);
+        *tagged = position ? headers + jpeg.mid(imageStart) : jpeg;
     return true;
 }
 

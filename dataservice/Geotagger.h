@@ -57,6 +57,22 @@ QString altitudeRational(double metres);
 bool tag(const QByteArray &jpeg, const GeoPosition *position, QByteArray *tagged, PhotoInfo *info,
          QString *error);
 
+/*
+ * The same as tag(), without copying the image data: `headers` are the new
+ * bytes up to the start of scan, and the photo's own bytes from `imageStart`
+ * on complete the tagged photo. With no position, `headers` is empty and
+ * `imageStart` 0: the photo is written as it is.
+ */
+bool tagHeaders(const QByteArray &jpeg, const GeoPosition *position, QByteArray *headers,
+                qsizetype *imageStart, PhotoInfo *info, QString *error);
+
+/*
+ * Where the image data of a JPEG begins (its first start-of-scan marker), or
+ * -1 when `jpeg` ends before it or is no JPEG. `scanHeaderEnd` gets the end of
+ * the scan header when it is inside `jpeg`, else -1.
+ */
+qsizetype imageDataStart(const QByteArray &jpeg, qsizetype *scanHeaderEnd = nullptr);
+
 /* The photo information fields of a photo; empty fields and zeros where it has none. */
 PhotoInfo readInfo(const QByteArray &jpeg);
 

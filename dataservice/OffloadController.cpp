@@ -160,6 +160,10 @@ bool OffloadController::start(QString *error)
             *position = m_positions.at(index);
             return true;
         };
+        /* The end of a worker is looked at at once, not at the next tick. */
+        task->hooks.ended = [this] {
+            QMetaObject::invokeMethod(this, &OffloadController::poll, Qt::QueuedConnection);
+        };
         task->hooks.photoWritten = [infoFile](const QString &path, const PhotoInfo &photo) {
             QString ignored;
             if (!infoFile->append(path, photo, &ignored))

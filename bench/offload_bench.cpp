@@ -1,0 +1,207 @@
+/*
+ * The offload against five parallel `cp -r`: five exFAT cards on loop
+ * devices (through FUSE, as the cards are here), each holding camera-like
+ * 12 MB JPEG photos, copied into a save folder by `orvex-cli offload` with a
+ * POS table (every photo geotagged) and by five `cp -r` started at once.
+ * Before every run the cards are mounted afresh and the page cache dropped,
+ * and the order of the two alternates between rounds. Then the resident
+ * memory of an offload of a card holding a 3 GB video.
+ *
+ *   offload_bench [PHOTOS_PER_CARD [ROUNDS [VIDEO_GB [SAVE_ROOT]]]]     (as root)
+ *
+ * SAVE_ROOT (default: the home folder) holds the copies; /dev/shm keeps the
+ * disk's write-back, which varies from run to run, out of the comparison.
+ */
+#include "LoopVolume.h"
+#include "TestJpeg.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+const char *const labels[] = {"Center", "Left", "Right", "Front", "Back"};
+
+pid_t spawn(const std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+/* Wait for the children; false when one failed. `maxRssKb` gets the largest resident size. */
+bool waitAll(const std::vector<pid_t> &pids, long *maxRssKb = nullptr)
+{
+    bool ok = true;
+    for (pid_t pid : pids) {
+        int status = 0;
+        rusage usage{};
+        if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0)
+            ok = false;
+        if (maxRssKb)
+            *maxRssKb = std::max(*maxRssKb, usage.ru_maxrss);
+    }
+    return ok;
+}
+
+void dropCaches(std::vector<std::unique_ptr<LoopVolume>> &cards)
+{
+    for (auto &card : cards) {
+        card->unmount();
+        card->mount();
+    }
+    ::sync();
+    if (FILE *f = std::fopen("/proc/sys/vm/drop_caches", "w")) {
+        std::fputs("3\n", f);
+        std::fclose(f);
+    }
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int photos = argc > 1 ? std::atoi(argv[1]) : 24;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int videoGb = argc > 3 ? std::atoi(argv[3]) : 3;
+    const QString saveRoot = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QDir::homePath();
+    if (const std::string why = LoopVolume::unavailableReason(); !why.empty()) {
+        std::fprintf(stderr, "offload_bench: %s\n", why.c_str());
+        return 1;
+    }
+    const QByteArray photo = makeTestJpeg(5500, 4100,
+                                          {QStringLiteral("Korvella"), QStringLiteral("K7"),
+                                           QStringLiteral("2023:06:14 11:00:01"), 35.0, true},
+                                          7);
+    std::printf("photo: %.1f MB, %d per card, 5 cards\n", photo.size() / 1e6, photos);
+    const unsigned cardMb = static_cast<unsigned>(photos * photo.size() / 1000000 + 64);
+    std::vector<std::unique_ptr<LoopVolume>> cards;
+    for (const char *label : labels) {
+        cards.push_back(std::make_unique<LoopVolume>(label, cardMb));
+        if (!cards.back()->ok()) {
+            std::fprintf(stderr, "offload_bench: %s\n", cards.back()->whyNot().c_str());
+            return 1;
+        }
+        const QString folder = QString::fromStdString(cards.back()->mountPath()) + "/DCIM/100MEDIA";
+        QDir().mkpath(folder);
+        for (int k = 0; k < photos; ++k)
+            writeFile(folder + QStringLiteral("/K%1.JPG").arg(k, 4, 10, QLatin1Char('0')), photo);
+    }
+    QTemporaryDir work(saveRoot + "/orvex-bench-XXXXXX");
+    QByteArray table = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
+    for (int k = 0; k < photos; ++k)
+        table += QStringLiteral("%1 \t116.%2 \t39.%3 \t520.000 \t1.70 \t0.0 \t0.0 \t0.00 \t20.0 \t"
+                                "2023-06-14 11-00-00 \t \r\n")
+                     .arg(k + 1)
+                     .arg(3351344 + k * 200)
+                     .arg(9115668 + k * 200)
+                     .toUtf8();
+    writeFile(work.filePath("pos.xls"), table);
+    const std::string cli = ORVEX_CLI_PATH;
+    const std::string data = work.filePath("data").toStdString();
+    QDir().mkpath(QString::fromStdString(data));
+    setenv("ORVEX_DATA_DIR", data.c_str(), 1);
+
+    std::vector<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        double cpSeconds = 0;
+        double offloadSeconds = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool offload = (turn + round) % 2 == 0;
+            const QString save = work.filePath(offload ? "offload" : "cp");
+            QDir(save).removeRecursively();
+            QDir().mkpath(save);
+            dropCaches(cards);
+            QElapsedTimer clock;
+            clock.start();
+            std::vector<pid_t> pids;
+            if (offload) {
+                std::vector<std::string> args = {cli,      "offload",
+                                                 "--save", save.toStdString(),
+                                                 "--pos",  work.filePath("pos.xls").toStdString()};
+                for (size_t i = 0; i < cards.size(); ++i) {
+                    args.push_back("--lens");
+                    args.push_back(QString::fromLatin1(labels[i]).toLower().toStdString() + "=" +
+                                   cards[i]->mountPath() + "/DCIM/100MEDIA");
+                }
+                pids.push_back(spawn(args));
+            } else {
+                for (size_t i = 0; i < cards.size(); ++i)
+                    pids.push_back(spawn({"cp", "-r", cards[i]->mountPath() + "/DCIM/100MEDIA",
+                                          save.toStdString() + "/" + labels[i]}));
+            }
+            if (!waitAll(pids)) {
+                std::fprintf(stderr, "offload_bench: a %s run failed\n",
+                             offload ? "offload" : "cp");
+                return 1;
+            }
+            (offload ? offloadSeconds : cpSeconds) = clock.elapsed() / 1000.0;
+        }
+        ratios.push_back(offloadSeconds / cpSeconds);
+        std::printf("round %d: cp -r x5 %.2f s, offload %.2f s, ratio %.3f\n", round + 1, cpSeconds,
+                    offloadSeconds, ratios.back());
+        std::fflush(stdout);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("median ratio offload / cp -r: %.3f\n", ratios[ratios.size() / 2]);
+
+    if (videoGb > 0) {
+        /* Memory: a card with a long video beside its photos. */
+        for (auto &card : cards)
+            card->unmount();
+        LoopVolume video("Center", static_cast<unsigned>(videoGb * 1024 + 256));
+        const QString folder = QString::fromStdString(video.mountPath()) + "/DCIM/100MEDIA";
+        QDir().mkpath(folder);
+        for (int k = 0; k < 4; ++k)
+            writeFile(folder + QStringLiteral("/K%1.JPG").arg(k, 4, 10, QLatin1Char('0')), photo);
+        {
+            QFile mov(folder + "/K0002.MOV");
+            mov.open(QIODevice::WriteOnly);
+            const QByteArray block(8 << 20, '\x5a');
+            for (int i = 0; i < videoGb * 128; ++i)
+                mov.write(block);
+        }
+        dropCaches(cards);
+        const QString save = work.filePath("video");
+        long rss = 0;
+        const bool ok = waitAll({spawn({cli, "offload", "--save", save.toStdString(), "--pos",
+                                        work.filePath("pos.xls").toStdString(), "--lens",
+                                        "center=" + folder.toStdString()})},
+                                &rss);
+        std::printf("offload of a card with a %d GB video: %s, peak resident memory %.1f MB\n",
+                    videoGb, ok ? "done" : "FAILED", rss / 1024.0);
+    }
+    return 0;
+}
