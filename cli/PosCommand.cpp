@@ -100,7 +100,8 @@ struct ListedCamera {
     PosSequencer sequencer;
 };
 
-int connectAndList(ListedCamera &camera)
+/* Connect, list the slots, and check that every row asked for is listed. */
+int connectAndList(ListedCamera &camera, const QList<int> &rows = {})
 {
     QString error;
     if (!camera.session.open(&error))
@@ -121,6 +122,9 @@ int connectAndList(ListedCamera &camera)
         if (clock.elapsed() > 120000)
             return fail(QStringLiteral("the camera did not list its POS files within 120 s"));
     }
+    for (int row : rows)
+        if (row >= camera.sequencer.deviceList().size())
+            return fail(QStringLiteral("no file with ID %1 on the camera").arg(row + 1));
     return CliOutput::Done;
 }
 
@@ -152,12 +156,9 @@ int posDownload(const CliArgs &args)
         return fail(error, CliOutput::Usage);
 
     ListedCamera camera;
-    if (const int status = connectAndList(camera))
+    if (const int status = connectAndList(camera, rows))
         return status;
     PosSequencer &sequencer = camera.sequencer;
-    for (int row : rows)
-        if (row >= sequencer.deviceList().size())
-            return fail(QStringLiteral("no file with ID %1 on the camera").arg(row + 1));
     sequencer.setStallTimeout(static_cast<int>(timeout * 1000));
 
     QJsonArray written;
@@ -234,12 +235,9 @@ int posDelete(const CliArgs &args)
     if (!parseIds(args.positionals(), -1, &rows, &error))
         return fail(error, CliOutput::Usage);
     ListedCamera camera;
-    if (const int status = connectAndList(camera))
+    if (const int status = connectAndList(camera, rows))
         return status;
     PosSequencer &sequencer = camera.sequencer;
-    for (int row : rows)
-        if (row >= sequencer.deviceList().size())
-            return fail(QStringLiteral("no file with ID %1 on the camera").arg(row + 1));
     sequencer.startDelete(rows);
     /* Deleting, then the fresh listing that follows it. */
     while (sequencer.isDeleting() || sequencer.isListing()) {
