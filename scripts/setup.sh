@@ -14,6 +14,7 @@ PACKAGES=(
   xvfb xauth                         # running the program without a display
   exfatprogs exfat-fuse              # exFAT volumes on loop devices in the card tests
   libexiv2-dev                       # writing the photos' EXIF
+  libminizip-dev zlib1g-dev          # zip volumes
   libimage-exiftool-perl             # an independent EXIF reader for the tests
   unzip p7zip-full                   # independent zip readers for the tests
 )

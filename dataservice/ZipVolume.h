@@ -1,0 +1,46 @@
+/*
+ * Zip volumes of a lens ("pack1.zip", "pack2.zip" ... in the lens folder):
+ * photos added one by one as stored entries (deflate at level 0), optionally
+ * with traditional PKWARE encryption, through minizip over zlib; Zip64 where
+ * an entry or a volume passes 4 GB. A volume is closed after every photo.
+ *
+ * Crash safety: before an entry is added, what the append will overwrite (the
+ * volume's central directory and end records) is saved beside the volume; a
+ * volume left half-appended by a killed process is put back to its state
+ * after its last whole entry by recover(), which a resume calls first.
+ */
+#ifndef DATASERVICE_ZIPVOLUME_H
+#define DATASERVICE_ZIPVOLUME_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace ZipVolume {
+
+/* Whether a password can protect entries: printable ASCII, not empty. */
+bool passwordUsable(const QByteArray &password, QString *why = nullptr);
+
+/*
+ * Add the file at `filePath` to the volume at `volumePath` (created when it
+ * does not exist) as the entry `entryName`, encrypted with `password` unless
+ * it is empty. The entry's time is the file's modification time. False with
+ * `error` (naming the volume or the file) when it cannot be done; the volume
+ * is then as it was before.
+ */
+bool addFile(const QString &volumePath, const QString &filePath, const QString &entryName,
+             const QByteArray &password, QString *error);
+
+/*
+ * Put a volume whose last append was interrupted back to its state after its
+ * last whole entry. True when the volume is whole (or does not exist); false
+ * with `error` when it cannot be mended.
+ */
+bool recover(const QString &volumePath, QString *error);
+
+/* The entry names of a volume in order; empty with `error` when it cannot be read. */
+QStringList entries(const QString &volumePath, QString *error = nullptr);
+
+} // namespace ZipVolume
+
+#endif
