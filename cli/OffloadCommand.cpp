@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStorageInfo>
@@ -26,14 +27,23 @@ const char cardsUsage[] =
     "that holds its photos), photos, bytes, free and total space.\n";
 
 const char offloadUsage[] =
-    "usage: orvex-cli offload --save DIR [--lens LENS=FOLDER]... [--pos TABLE]... [--json]\n"
+    "usage: orvex-cli offload --save DIR [--lens LENS=FOLDER]... [--pos TABLE]... [--sorties]\n"
+    "                         [--split SIZE{GB,MB}] [--password PW | --password-file FILE] "
+    "[--json]\n"
+    "       orvex-cli offload --resume [--json]\n"
     "Copy the lens cards into DIR/Center, DIR/Left, ... with five workers in parallel,\n"
     "writing each photo's position from the POS tables into the copy's EXIF (the k-th photo\n"
     "of a lens gets the k-th record of the tables, taken in the order given). The cards are\n"
     "only read. LENS is center, left, right, front or back; without --lens every card found\n"
     "is offloaded from its photo folder. Photo information files go to the data folder.\n"
     "SIGINT or SIGTERM stops the workers between photos (exit 130). At the end it prints per\n"
-    "lens the photos planned, done, geotagged and skipped, and the files written.\n";
+    "lens the photos planned, done, geotagged and skipped, and the files written.\n"
+    "--sorties writes one BlocksExchange file per POS table (\"第N架次.xml\") into DIR at the "
+    "end;\n"
+    "--split packs each lens's photos also into zip volumes pack1.zip, pack2.zip ... of at most\n"
+    "SIZE, encrypted with the password when one is given (printable ASCII). Taskconfig.xml in the\n"
+    "data folder records the transfer; --resume continues an unfinished one with its own "
+    "options.\n";
 
 QJsonObject cardJson(const Card &card)
 {
@@ -96,15 +106,53 @@ QJsonObject summaryJson(const LensSummary &s)
 
 int runOffloadCommand(const CliArgs &args)
 {
+    const bool resume = args.has(QStringLiteral("resume"));
     const QString save = args.value(QStringLiteral("save"));
-    if (save.isEmpty())
+    if (resume && (args.has(QStringLiteral("save")) || args.has(QStringLiteral("lens")) ||
+                   args.has(QStringLiteral("pos")) || args.has(QStringLiteral("split")) ||
+                   args.has(QStringLiteral("password")) || args.has(QStringLiteral("sorties")) ||
+                   args.has(QStringLiteral("password-file"))))
+        return fail(QStringLiteral("--resume takes the transfer's own options; give no others"),
+                    CliOutput::Usage);
+    if (save.isEmpty() && !resume)
         return fail(QStringLiteral("offload needs --save DIR"), CliOutput::Usage);
     const QList<Volume> volumes = VolumeQuery::mountedVolumes();
     OffloadPlan plan;
     plan.saveDir = save;
     plan.posTables = args.values(QStringLiteral("pos"));
+    plan.sorties = args.has(QStringLiteral("sorties"));
+    if (args.has(QStringLiteral("split"))) {
+        plan.splitText = args.value(QStringLiteral("split"));
+        plan.splitMiB = OffloadController::parseSize(plan.splitText);
+        if (plan.splitMiB <= 0)
+            return fail(QStringLiteral("--split: '%1' is no size above 0 such as 4GB or 700MB")
+                            .arg(plan.splitText),
+                        CliOutput::Usage);
+    }
+    if (args.has(QStringLiteral("password")) && args.has(QStringLiteral("password-file")))
+        return fail(QStringLiteral("give --password or --password-file, not both"),
+                    CliOutput::Usage);
+    if (args.has(QStringLiteral("password")))
+        plan.password = args.value(QStringLiteral("password")).toUtf8();
+    if (args.has(QStringLiteral("password-file"))) {
+        QFile file(args.value(QStringLiteral("password-file")));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("--password-file: cannot read %1: %2")
+                            .arg(file.fileName(), file.errorString()));
+        plan.password = file.readLine();
+        while (plan.password.endsWith('\n') || plan.password.endsWith('\r'))
+            plan.password.chop(1);
+    }
+    if ((args.has(QStringLiteral("password")) || args.has(QStringLiteral("password-file"))) &&
+        !plan.password.isEmpty() && !args.has(QStringLiteral("split")))
+        return fail(QStringLiteral("a password protects zip volumes: give --split too"),
+                    CliOutput::Usage);
+    if ((args.has(QStringLiteral("password")) || args.has(QStringLiteral("password-file"))) &&
+        plan.password.isEmpty())
+        return fail(QStringLiteral("the password is empty"), CliOutput::Usage);
+
     const QStringList lensArgs = args.values(QStringLiteral("lens"));
-    if (lensArgs.isEmpty()) {
+    if (lensArgs.isEmpty() && !resume) {
         QStringList notes;
         for (const Card &card : CardFinder::find(volumes, &notes)) {
             if (card.photoFolder.isEmpty()) {
@@ -136,9 +184,12 @@ int runOffloadCommand(const CliArgs &args)
 
     OffloadController controller;
     QString error;
-    if (!controller.prepare(plan, volumes, &error) || !controller.start(&error))
+    if (resume ? !controller.resume(volumes, &error)
+               : !controller.prepare(plan, volumes, &error) || !controller.start(&error))
         return fail(error);
-    if (plan.posTables.isEmpty())
+    QObject::connect(&controller, &OffloadController::problem,
+                     [](const QString &message) { fail(message); });
+    if (plan.posTables.isEmpty() && !resume)
         fail(QStringLiteral("no POS table given: the photos are copied without positions"));
 
     ProgressReporter progress(QStringLiteral("offload"), QStringLiteral("photos"));
@@ -192,10 +243,15 @@ int runOffloadCommand(const CliArgs &args)
             if (!args.has(QStringLiteral("json")))
                 CliOutput::line(QStringLiteral("  skipped %1: %2").arg(file.path, file.reason));
     }
+    if (!args.has(QStringLiteral("json")))
+        for (const QString &file : controller.exchangeFiles())
+            CliOutput::line(QStringLiteral("BlocksExchange: %1").arg(file));
     if (args.has(QStringLiteral("json")))
-        CliOutput::json({{QStringLiteral("save"), plan.saveDir},
+        CliOutput::json({{QStringLiteral("save"), controller.saveDir()},
                          {QStringLiteral("pos_records"), controller.positionCount()},
                          {QStringLiteral("lenses"), lenses},
+                         {QStringLiteral("exchange_files"),
+                          QJsonArray::fromStringList(controller.exchangeFiles())},
                          {QStringLiteral("ok"), ok}});
     if (CliOutput::interrupted())
         return CliOutput::Interrupted;
@@ -232,6 +288,11 @@ int runOffload(const QStringList &words)
                        {{QStringLiteral("json"), false},
                         {QStringLiteral("save"), true},
                         {QStringLiteral("lens"), true},
-                        {QStringLiteral("pos"), true}},
+                        {QStringLiteral("pos"), true},
+                        {QStringLiteral("sorties"), false},
+                        {QStringLiteral("split"), true},
+                        {QStringLiteral("password"), true},
+                        {QStringLiteral("password-file"), true},
+                        {QStringLiteral("resume"), false}},
                        runOffloadCommand);
 }

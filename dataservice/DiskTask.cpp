@@ -1,10 +1,12 @@
 #include "DiskTask.h"
 
 #include "CardFinder.h"
+#include "ZipVolume.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -305,11 +307,69 @@ void saveHeader(DiskTask *task)
                     std::strerror(errno));
 }
 
+/*
+ * Pack the copy of a file into the lens's current zip volume. A volume holds
+ * files while its size stays within the limit; a file that would pass it
+ * opens the next volume ("pack2.zip" after "pack1"), and a file larger than
+ * the limit gets a volume of its own. After a (re)start the volume is first
+ * mended if a killed run left it half-appended, and a file it already holds
+ * as its last entry is not packed again.
+ */
+bool packIntoVolume(DiskTask *task, const QString &copy, const QString &name, bool firstOfRun,
+                    QString *error)
+{
+    disk_task_t &r = task->record;
+    const qint64 size = QFileInfo(copy).size();
+    const double limit = r.volume_limit_mib * 1048576.0;
+    uint64_t bytes = r.volume_bytes + static_cast<uint64_t>(size);
+    QString volume = text(r.volume_path, sizeof r.volume_path);
+    if (r.volume_bytes > 0 && static_cast<double>(bytes) > limit) {
+        const QString current = text(r.volume_name, sizeof r.volume_name);
+        const int k = static_cast<int>(current.lastIndexOf(QLatin1Char('k')));
+        const int number = QStringView(current).mid(k + 1).split(u'.').first().toInt();
+        const QString next = QStringLiteral("pack%1.zip").arg(number + 1);
+        volume = text(r.zip_folder, sizeof r.zip_folder) + next;
+        if (!disk_task_set_text(r.volume_name, next) ||
+            !disk_task_set_text(r.volume_path, volume)) {
+            *error = QStringLiteral("the volume path %1 is too long").arg(volume);
+            return false;
+        }
+        bytes = static_cast<uint64_t>(size);
+        firstOfRun = false; /* a new volume holds nothing yet */
+    }
+    if (firstOfRun) {
+        if (!ZipVolume::recover(volume, error))
+            return false;
+        const QStringList held = ZipVolume::entries(volume);
+        if (!held.isEmpty() && held.last() == name) {
+            r.volume_bytes = bytes;
+            return true;
+        }
+    }
+    const QByteArray password =
+        r.use_password ? QByteArray(r.password, static_cast<qsizetype>(strnlen(r.password, 256)))
+                       : QByteArray();
+    if (!ZipVolume::addFile(volume, copy, name, password, error))
+        return false;
+    r.volume_bytes = bytes;
+    return true;
+}
+
 void work(DiskTask *task)
 {
     DiskTaskRun *run = task->run.get();
     disk_task_t &record = task->record;
     const QString destination = text(record.dest_folder, sizeof record.dest_folder);
+    bool firstOfRun = true;
+    if (run->resumed && task->hooks.resumed) {
+        QStringList done;
+        for (int32_t i = 0; i < load(record.next_index); ++i)
+            if (run->photoIndex[static_cast<size_t>(i)] >= 0) {
+                const QString source = QString::fromUtf8(run->files[static_cast<size_t>(i)].path);
+                done << destination + source.mid(source.lastIndexOf(QLatin1Char('/')));
+            }
+        task->hooks.resumed(done);
+    }
     for (;;) {
         const int32_t next = load(record.next_index);
         if (!load(record.running) || next >= record.file_num)
@@ -324,6 +384,13 @@ void work(DiskTask *task)
             failTask(run, error);
             break;
         }
+        if (record.split && !packIntoVolume(task, destination + QLatin1Char('/') + name, name,
+                                            firstOfRun, &error)) {
+            std::printf("zip %s file error.\n", entry.path);
+            failTask(run, error);
+            break;
+        }
+        firstOfRun = false;
         ++run->written;
         store(record.next_index, next + 1);
         saveHeader(task);
@@ -369,6 +436,17 @@ bool loadTaskFile(DiskTask *task, QString *error)
         run->photoIndex.push_back(CardFinder::isJpegName(QString::fromUtf8(entry.path)) ? photos++
                                                                                         : -1);
     }
+    /*
+     * The volume being filled is the one the task file names: it is written
+     * after every file, so it is right even after the process was killed.
+     */
+    if (record.split && stored.split && stored.volume_path[0] != '\0') {
+        std::memcpy(record.volume_path, stored.volume_path, sizeof record.volume_path);
+        std::memcpy(record.volume_name, stored.volume_name, sizeof record.volume_name);
+        record.volume_path[sizeof record.volume_path - 1] = '\0';
+        record.volume_name[sizeof record.volume_name - 1] = '\0';
+        record.volume_bytes = stored.volume_bytes;
+    }
     run->taskFile = fd;
     run->buffer.resize(copyBlock);
     store(record.file_num, stored.file_num);
@@ -377,12 +455,13 @@ bool loadTaskFile(DiskTask *task, QString *error)
     return true;
 }
 
-bool startWorker(DiskTask *task, int disk, QString *error)
+bool startWorker(DiskTask *task, int disk, QString *error, bool resumed = false)
 {
     if (!loadTaskFile(task, error)) {
         std::printf("load %d disk task file error.\n", disk);
         return false;
     }
+    task->run->resumed = resumed;
     std::memset(task->record.runtime_slots, 0, sizeof task->record.runtime_slots);
     store(task->record.running, 1);
     store(task->record.finished, 0);
@@ -497,7 +576,7 @@ int disk_task_resume(DiskTask *task, int disk, QString *error)
     if (task->run && task->run->thread.joinable())
         disk_task_stop(task, disk);
     task->record.disk = disk;
-    return startWorker(task, disk, &why) ? 0 : -1;
+    return startWorker(task, disk, &why, true) ? 0 : -1;
 }
 
 int disk_task_stop(DiskTask *task, int disk)

@@ -74,6 +74,8 @@ struct DiskTaskHooks {
     std::function<bool(int photoIndex, GeoPosition *position)> position;
     /* A photo reached its final name in the save folder. */
     std::function<void(const QString &copyPath, const PhotoInfo &info)> photoWritten;
+    /* A resumed worker, before its first file: the copies of the JPEG photos done so far. */
+    std::function<void(const QStringList &doneCopies)> resumed;
     /* The worker ended (every file done, stopped, or failed); its last call. */
     std::function<void()> ended;
 };
@@ -91,6 +93,7 @@ struct DiskTaskRun {
     std::thread thread;
     int taskFile = -1;
     std::vector<char> buffer; /* the copy buffer */
+    bool resumed = false;     /* started by disk_task_resume */
 
     std::atomic<int> geotagged{0};
     std::atomic<int> skipped{0};

@@ -1,11 +1,14 @@
 #include "OffloadController.h"
 
+#include "BlocksExchangeWriter.h"
 #include "CardFinder.h"
 #include "LensTable.h"
+#include "ZipVolume.h"
 #include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 
@@ -92,11 +95,59 @@ bool OffloadController::prepare(const OffloadPlan &plan, const QList<Volume> &vo
         }
     }
 
+    if (plan.splitMiB < 0 || (plan.splitText.size() && plan.splitMiB <= 0)) {
+        *error = QStringLiteral("the volume size %1 is not above 0").arg(plan.splitText);
+        return false;
+    }
+    if (!plan.password.isEmpty() && plan.splitMiB <= 0) {
+        *error = QStringLiteral("a password protects zip volumes: give a volume size too");
+        return false;
+    }
+    QString why;
+    if (!plan.password.isEmpty() && !ZipVolume::passwordUsable(plan.password, &why)) {
+        *error = why;
+        return false;
+    }
+    if (!loadTables(plan.posTables, error))
+        return false;
+
+    /* Free space, in bytes, against what the transfer writes: the photos, twice with volumes. */
+    qint64 needed = 0;
+    for (const auto &[disk, source] : plan.sources) {
+        int photos = 0;
+        qint64 bytes = 0;
+        CardFinder::measure(source, &photos, &bytes);
+        needed += plan.splitMiB > 0 ? 2 * bytes : bytes;
+    }
+    const QStorageInfo storage(save);
+    if (storage.isValid() && needed > storage.bytesAvailable()) {
+        *error = QStringLiteral("not enough free space on %1 for %2: the transfer writes %3 MB, "
+                                "%4 MB are free")
+                     .arg(storage.rootPath(), save)
+                     .arg(needed / 1000000)
+                     .arg(storage.bytesAvailable() / 1000000);
+        return false;
+    }
+    if (plan.splitMiB > 0 && plan.splitMiB * 1048576.0 > double(storage.bytesTotal())) {
+        *error = QStringLiteral("the volume size %1 is larger than the disk of %2")
+                     .arg(plan.splitText, save);
+        return false;
+    }
+    m_plan = plan;
+    m_plan.saveDir = save;
+    return true;
+}
+
+bool OffloadController::loadTables(const QStringList &paths, QString *error)
+{
     QList<GeoPosition> positions;
-    QStringList loaded;
-    for (const QString &table : plan.posTables) {
+    QList<QPair<QString, MyExcelObject>> tables;
+    for (const QString &table : paths) {
         const QString path = QFileInfo(table).absoluteFilePath();
-        if (loaded.contains(path))
+        bool seen = false;
+        for (const auto &loaded : std::as_const(tables))
+            seen = seen || loaded.first == path;
+        if (seen)
             continue; /* the same table twice counts once */
         MyExcelObject object;
         if (!object.load(path)) {
@@ -109,15 +160,67 @@ bool OffloadController::prepare(const OffloadPlan &plan, const QList<Volume> &vo
         }
         for (const PosPoint &p : std::as_const(object.positionList))
             positions.append(GeoPosition{p.lon, p.lat, p.alt});
-        loaded << path;
+        tables.append({path, object});
     }
-    m_plan = plan;
-    m_plan.saveDir = save;
     m_positions = positions;
+    m_tables = tables;
     return true;
 }
 
 bool OffloadController::start(QString *error)
+{
+    return startTasks(false, error);
+}
+
+bool OffloadController::resume(const QList<Volume> &volumes, QString *error)
+{
+    const QString file = TaskConfig::path(AppPaths::dataDir());
+    QString why;
+    const std::optional<TaskConfig> config = TaskConfig::read(file, &why);
+    if (!config) {
+        *error = QStringLiteral("no transfer to resume: %1").arg(why);
+        return false;
+    }
+    if (config->success) {
+        *error = QStringLiteral("no transfer to resume: the last one (%1) completed")
+                     .arg(config->saveDir);
+        return false;
+    }
+    OffloadPlan plan;
+    plan.saveDir = config->saveDir;
+    for (int disk = 0; disk < LensTable::count; ++disk)
+        if (!config->pans[static_cast<size_t>(disk)].path.isEmpty())
+            plan.sources.append({disk, config->pans[static_cast<size_t>(disk)].path});
+    for (const TaskConfig::PosTable &table : config->pose)
+        plan.posTables << table.path;
+    plan.sorties = config->sorties;
+    plan.splitText = config->split ? config->splitValue : QString();
+    plan.splitMiB = config->split ? OffloadController::parseSize(config->splitValue) : 0;
+    plan.password = config->usePassword ? config->password.toUtf8() : QByteArray();
+    if (config->split && plan.splitMiB <= 0) {
+        *error = QStringLiteral("%1 names the volume size '%2', which is not a size")
+                     .arg(file, config->splitValue);
+        return false;
+    }
+    if (!prepare(plan, volumes, error))
+        return false;
+    return startTasks(true, error);
+}
+
+double OffloadController::parseSize(const QString &text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\s*([0-9]+(?:\\.[0-9]+)?)\\s*(GB|MB)\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return -1;
+    const double value = match.captured(1).toDouble();
+    return match.captured(2).compare(QLatin1String("GB"), Qt::CaseInsensitive) == 0 ? value * 1024
+                                                                                    : value;
+}
+
+bool OffloadController::startTasks(bool resuming, QString *error)
 {
     if (m_running) {
         *error = QStringLiteral("a transfer is running");
@@ -128,6 +231,7 @@ bool OffloadController::start(QString *error)
     m_tasks.clear();
     m_infoFiles.clear();
     m_reportedFailures.clear();
+    m_exchangeFiles.clear();
     for (const auto &[disk, source] : std::as_const(m_plan.sources)) {
         const Lens &lens = LensTable::lens(disk);
         const QString folder = m_plan.saveDir + QLatin1Char('/') + lens.word;
@@ -137,17 +241,27 @@ bool OffloadController::start(QString *error)
             return false;
         }
         auto info = std::make_unique<PhotoInfoFile>(dataDir, lens.key);
-        if (!info->startFresh(error)) {
+        if (!resuming && !info->startFresh(error)) {
             stop();
             return false;
         }
         auto task = std::make_unique<DiskTask>();
         disk_task_t &r = task->record;
+        r.disk = disk;
         disk_task_set_text(r.dest_folder, folder);
         disk_task_set_text(r.source_folder, QDir::cleanPath(source));
         disk_task_set_text(r.volume_path, folder + QStringLiteral("/pack1.zip"));
         disk_task_set_text(r.volume_name, QStringLiteral("pack1"));
         disk_task_set_text(r.zip_folder, folder + QLatin1Char('/'));
+        if (m_plan.splitMiB > 0) {
+            r.split = 1;
+            r.volume_limit_mib = m_plan.splitMiB;
+        }
+        if (!m_plan.password.isEmpty()) {
+            r.use_password = 1;
+            std::memcpy(r.password, m_plan.password.constData(),
+                        std::min<size_t>(static_cast<size_t>(m_plan.password.size()), 255));
+        }
         if (!disk_task_set_text(r.task_file, taskFilePath(dataDir, disk))) {
             *error = QStringLiteral("the data folder's path %1 is too long").arg(dataDir);
             stop();
@@ -164,19 +278,43 @@ bool OffloadController::start(QString *error)
         task->hooks.ended = [this] {
             QMetaObject::invokeMethod(this, &OffloadController::poll, Qt::QueuedConnection);
         };
+        task->hooks.resumed = [this, infoFile](const QStringList &done) {
+            QString error;
+            if (!infoFile->rebuild(done, &error))
+                QMetaObject::invokeMethod(this, [this, error] { emit problem(error); });
+        };
         task->hooks.photoWritten = [infoFile](const QString &path, const PhotoInfo &photo) {
             QString ignored;
             if (!infoFile->append(path, photo, &ignored))
                 std::printf("%s\n", qPrintable(ignored));
         };
-        if (disk_task_create(task.get(), disk, error) != 0) {
-            *error = QStringLiteral("lens %1: %2").arg(lens.key, *error);
-            stop();
-            return false;
-        }
         m_tasks.push_back(std::move(task));
         m_infoFiles.push_back(std::move(info));
     }
+    /*
+     * The transfer's settings as they stand before the workers run; written
+     * once every task file exists, so that a transfer killed at any moment
+     * after it can be resumed.
+     */
+    saveConfig(false, false);
+    for (const auto &task : m_tasks) {
+        const int disk = task->record.disk;
+        /* A lens whose task file a killed start did not get to write starts afresh. */
+        const bool resumeThis =
+            resuming && QFileInfo::exists(QString::fromUtf8(task->record.task_file));
+        if (resuming && !resumeThis && !m_infoFiles[&task - &m_tasks[0]]->startFresh(error)) {
+            stop();
+            return false;
+        }
+        const int result = resumeThis ? disk_task_resume(task.get(), disk, error)
+                                      : disk_task_create(task.get(), disk, error);
+        if (result != 0) {
+            *error = QStringLiteral("lens %1: %2").arg(LensTable::lens(disk).key, *error);
+            stop();
+            return false;
+        }
+    }
+    writeConfig();
     m_running = true;
     m_timer.start();
     return true;
@@ -189,8 +327,82 @@ void OffloadController::stop()
     if (m_running) {
         m_running = false;
         m_timer.stop();
+        saveConfig(false);
         poll();
     }
+}
+
+void OffloadController::saveConfig(bool success, bool write)
+{
+    TaskConfig &config = m_config;
+    config = TaskConfig();
+    config.saveDir = m_plan.saveDir;
+    for (const auto &[disk, source] : std::as_const(m_plan.sources)) {
+        TaskConfig::Pan &pan = config.pans[static_cast<size_t>(disk)];
+        pan.path = source;
+        for (const auto &task : m_tasks)
+            if (task->record.disk == disk) {
+                pan.hasTask = true;
+                pan.planCount = disk_task_planned(task.get());
+                pan.hasCount = disk_task_done(task.get());
+                pan.zipPath = QString::fromUtf8(task->record.volume_path);
+                pan.zipName = QString::fromUtf8(task->record.volume_name);
+            }
+    }
+    for (const auto &[path, table] : std::as_const(m_tables)) {
+        TaskConfig::PosTable copy;
+        copy.path = path;
+        copy.times = table.timeList;
+        for (const PosPoint &p : table.positionList)
+            copy.positions.append(GeoPosition{p.lon, p.lat, p.alt});
+        config.pose.append(copy);
+    }
+    config.sorties = m_plan.sorties;
+    config.split = m_plan.splitMiB > 0;
+    config.splitValue = m_plan.splitText;
+    config.usePassword = !m_plan.password.isEmpty();
+    config.password = QString::fromUtf8(m_plan.password);
+    config.success = success;
+    if (write)
+        writeConfig();
+}
+
+void OffloadController::writeConfig()
+{
+    QString error;
+    if (!m_config.write(TaskConfig::path(AppPaths::dataDir()), &error))
+        emit problem(error);
+}
+
+void OffloadController::complete(bool ok)
+{
+    saveConfig(ok);
+    if (!ok || !m_plan.sorties)
+        return;
+    QList<Sortie> sorties;
+    for (const auto &[path, table] : std::as_const(m_tables)) {
+        Sortie sortie;
+        sortie.times = table.timeList;
+        for (const PosPoint &p : table.positionList)
+            sortie.positions.append(GeoPosition{p.lon, p.lat, p.alt});
+        sorties.append(sortie);
+    }
+    QList<LensPhotos> lenses;
+    for (const auto &info : m_infoFiles) {
+        LensPhotos lens;
+        for (const auto &task : m_tasks)
+            if (info->path().endsWith(QLatin1Char('/') + LensTable::lens(task->record.disk).key +
+                                      QStringLiteral(".txt")))
+                lens.disk = task->record.disk;
+        QString error;
+        lens.lines = BlocksExchangeWriter::readPhotoLines(info->path(), nullptr, &error);
+        if (!error.isEmpty())
+            emit problem(error);
+        lenses.append(lens);
+    }
+    QString error;
+    if (!BlocksExchangeWriter::write(m_plan.saveDir, sorties, lenses, &m_exchangeFiles, &error))
+        emit problem(error);
 }
 
 bool OffloadController::isRunning() const
@@ -262,6 +474,7 @@ void OffloadController::poll()
         m_timer.stop();
         for (const auto &task : m_tasks)
             disk_task_stop(task.get(), task->record.disk);
+        complete(ok);
         emit finished(ok);
     }
 }

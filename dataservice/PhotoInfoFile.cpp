@@ -71,7 +71,11 @@ bool PhotoInfoFile::startFresh(QString *error)
     return false;
 }
 
-bool PhotoInfoFile::append(const QString &photoPath, const PhotoInfo &info, QString *error)
+namespace {
+
+const char header[] = "照片路径,Model,make,focallength,width,height,time\n";
+
+QByteArray lineOf(const QString &photoPath, const PhotoInfo &info)
 {
     const QString line =
         photoPath + QLatin1Char(',') + fieldText(info.model) + QLatin1Char(',') +
@@ -79,7 +83,63 @@ bool PhotoInfoFile::append(const QString &photoPath, const PhotoInfo &info, QStr
         QLatin1Char(',') + QString::number(info.width) + QLatin1Char(',') +
         QString::number(info.height) + QLatin1Char(',') + QString::number(info.shotTime) +
         QLatin1Char(',') + fieldText(info.dateTimeOriginal) + QLatin1Char('\n');
-    const QByteArray bytes = line.toUtf8();
+    return line.toUtf8();
+}
+
+/* The information of a photo in the save folder, from its headers only. */
+PhotoInfo infoOfCopy(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return PhotoInfo();
+    QByteArray head;
+    qsizetype scanEnd = -1;
+    while (head.size() < (16 << 20)) {
+        const QByteArray block = file.read(64 * 1024);
+        head += block;
+        Geotagger::imageDataStart(head, &scanEnd);
+        if (block.isEmpty() || scanEnd >= 0 || !head.startsWith("\xFF\xD8"))
+            break;
+    }
+    return Geotagger::readInfo(scanEnd >= 0 ? head.left(scanEnd) + QByteArray("\xFF\xD9", 2)
+                                            : head);
+}
+
+} // namespace
+
+bool PhotoInfoFile::rebuild(const QStringList &copies, QString *error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    QByteArray text = copies.isEmpty() ? QByteArray() : QByteArray(header);
+    for (const QString &copy : copies)
+        text += lineOf(copy, infoOfCopy(copy));
+    const QString temp = m_path + QStringLiteral(".part");
+    QFile file(temp);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
+        !file.flush()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(temp, file.errorString());
+        return false;
+    }
+    file.close();
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_path).constData()) !=
+        0) {
+        if (error)
+            *error = QStringLiteral("cannot rename %1 to %2: %3").arg(temp, m_path, systemError());
+        return false;
+    }
+    if (!copies.isEmpty())
+        m_file = std::fopen(QFile::encodeName(m_path).constData(), "abe");
+    return true;
+}
+
+bool PhotoInfoFile::append(const QString &photoPath, const PhotoInfo &info, QString *error)
+{
+    const QByteArray bytes = lineOf(photoPath, info);
 
     std::lock_guard<std::mutex> lock(m_mutex);
     auto fail = [&](const QString &what) {
@@ -91,7 +151,6 @@ bool PhotoInfoFile::append(const QString &photoPath, const PhotoInfo &info, QStr
         FILE *file = std::fopen(QFile::encodeName(m_path).constData(), "abe");
         if (!file)
             return fail(QStringLiteral("cannot open"));
-        static const char header[] = "照片路径,Model,make,focallength,width,height,time\n";
         if (std::fwrite(header, 1, sizeof header - 1, file) != sizeof header - 1 ||
             std::fflush(file) != 0) {
             const QString why = systemError();

@@ -37,6 +37,15 @@ public:
      */
     bool append(const QString &photoPath, const PhotoInfo &info, QString *error);
 
+    /*
+     * A resumed transfer: the file is rewritten to hold exactly the lines of
+     * the photos already copied (`copies`, in order), read from the copies'
+     * own headers, as an uninterrupted transfer would have it at this point:
+     * a line the killed run wrote for a photo it did not finish goes, a line
+     * it did not get to write comes back, a torn line goes.
+     */
+    bool rebuild(const QStringList &copies, QString *error);
+
 private:
     QString m_path;
     std::mutex m_mutex;
