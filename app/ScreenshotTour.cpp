@@ -1,5 +1,6 @@
 #include "ScreenshotTour.h"
 
+#include "dataservice/DataService.h"
 #include "platform/DialogPresenter.h"
 #include "pos/DownloadData.h"
 #include "shell/AirSerial.h"
@@ -7,36 +8,50 @@
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRandomGenerator>
 #include <QTableWidget>
 #include <QTimer>
 
 #include <cstdio>
 
-namespace {
-
 /* Answers for the tour: messages go to standard error, files are saved into its folder. */
 class TourPresenter : public DialogPresenter {
 public:
     explicit TourPresenter(const QString &saveAs) : m_saveAs(saveAs) {}
+    QStringList folders; /* answers to folder questions, in turn */
+    QStringList files;   /* answers to open-file questions, in turn */
+    QStringList messages;
     void warn(QWidget *, const QString &line1, const QString &line2) override
     {
         std::fprintf(stderr, "orvex: message: %s %s\n", qPrintable(line1), qPrintable(line2));
+        messages << line1;
     }
     bool ask(QWidget *, const QString &) override { return true; }
     QString askSaveFile(QWidget *, const QString &, const QString &, const QString &) override
     {
         return m_saveAs;
     }
+    QString askDirectory(QWidget *, const QString &, const QString &) override
+    {
+        return folders.isEmpty() ? QString() : folders.takeFirst();
+    }
+    QString askOpenFile(QWidget *, const QString &, const QString &) override
+    {
+        return files.isEmpty() ? QString() : files.takeFirst();
+    }
 
 private:
     QString m_saveAs;
 };
-
-} // namespace
 
 ScreenshotTour::ScreenshotTour(const QString &folder, QObject *parent)
     : QObject(parent), m_folder(folder)
@@ -132,6 +147,7 @@ void ScreenshotTour::downloadPos()
     const QString folder = QDir(m_folder).absoluteFilePath(QStringLiteral("pos-tables"));
     QDir().mkpath(folder);
     m_presenter = std::make_unique<TourPresenter>(folder + QStringLiteral("/pos.xls"));
+    m_tourPresenter = static_cast<TourPresenter *>(m_presenter.get());
     m_previousPresenter = DialogPresenter::install(m_presenter.get());
     page->setRowChecked(2, true);
     page->setRowChecked(5, true);
@@ -140,7 +156,80 @@ void ScreenshotTour::downloadPos()
          QStringLiteral("the POS download"),
          [this] {
              save(QStringLiteral("pos-page-downloaded.png"));
-             finish();
+             visitImagePage();
+         });
+}
+
+/*
+ * Five folders of photos stand for the five cards (a demonstration needs no
+ * root for loop devices), with a POS table; the image data page offloads them.
+ */
+void ScreenshotTour::visitImagePage()
+{
+    const QString root = QDir(m_folder).absoluteFilePath(QStringLiteral("offload-demo"));
+    QDir(root).removeRecursively();
+    QDir().mkpath(root);
+    QByteArray table = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
+    for (int k = 0; k < 24; ++k)
+        table += QStringLiteral("%1 \t116.%2 \t39.%3 \t520.000 \t1.70 \t0.0 \t0.0 \t0.00 \t20.0 \t"
+                                "2023-06-14 11-%4-00 \t \r\n")
+                     .arg(k + 1)
+                     .arg(3351344 + 300 * k)
+                     .arg(9115668 + 300 * k)
+                     .arg(k, 2, 10, QLatin1Char('0'))
+                     .toUtf8();
+    QFile pos(root + QStringLiteral("/pos.xls"));
+    if (pos.open(QIODevice::WriteOnly))
+        pos.write(table);
+    pos.close();
+    QImage picture(1600, 1200, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    const QStringList words = {QStringLiteral("Center"), QStringLiteral("Left"),
+                               QStringLiteral("Right"), QStringLiteral("Front"),
+                               QStringLiteral("Back")};
+    for (const QString &word : words) {
+        const QString folder =
+            root + QStringLiteral("/cards/") + word + QStringLiteral("/DCIM/100MEDIA");
+        QDir().mkpath(folder);
+        for (int k = 0; k < 24; ++k) {
+            for (int y = 0; y < picture.height(); y += 4)
+                for (int x = 0; x < picture.width(); x += 4)
+                    picture.setPixel(x, y, random.generate());
+            picture.save(folder + QStringLiteral("/K%1.JPG").arg(k, 4, 10, QLatin1Char('0')), "JPG",
+                         95);
+        }
+        m_tourPresenter->folders << folder;
+    }
+    m_tourPresenter->folders << root + QStringLiteral("/save");
+    m_tourPresenter->files << root + QStringLiteral("/pos.xls");
+
+    emit Orvex::instance()->navigationEntry(Orvex::ImageEntry)->clicked();
+    DataService *page = DataService::instance();
+    for (int disk = 0; disk < 5; ++disk)
+        emit page->lensButton(disk)->clicked();
+    emit page->browseButton()->clicked();
+    page->addButton()->click();
+    when([page] { return page->text().contains(QStringLiteral("添加成功")); }, 20,
+         QStringLiteral("the POS table"),
+         [this, page] {
+             page->sortieBox()->setChecked(true);
+             page->splitBox()->setChecked(true);
+             page->sizeEdit()->setText(QStringLiteral("20"));
+             page->unitBox()->setCurrentIndex(1);
+             emit page->startControl()->clicked();
+             QTimer::singleShot(150, this, [this] {
+                 save(QStringLiteral("image-page-running.png"));
+                 when(
+                     [this] {
+                         return m_tourPresenter->messages.contains(
+                             QStringLiteral("传输已经完成！"));
+                     },
+                     120, QStringLiteral("the offload"),
+                     [this] {
+                         save(QStringLiteral("image-page-done.png"));
+                         finish();
+                     });
+             });
          });
 }
 

@@ -3,7 +3,8 @@
  * main window disconnected, connects to the configured camera, saves one of
  * the connected window once the camera has reported, then visits the POS page
  * (its listing, and a finished download of two files into the screenshot
- * folder) and quits.
+ * folder) and the image data page (an offload of five folders of photos,
+ * running and done) and quits.
  */
 #ifndef APP_SCREENSHOTTOUR_H
 #define APP_SCREENSHOTTOUR_H
@@ -14,6 +15,7 @@
 #include <memory>
 
 class DialogPresenter;
+class TourPresenter;
 
 class ScreenshotTour : public QObject {
     Q_OBJECT
@@ -28,6 +30,7 @@ private:
     void connectCamera();
     void visitPosPage();
     void downloadPos();
+    void visitImagePage();
     /* Call `then` once `ready` holds, checking every 200 ms; after `seconds` count a failure. */
     void when(const std::function<bool()> &ready, int seconds, const QString &what,
               const std::function<void()> &then);
@@ -37,6 +40,7 @@ private:
     int m_failures = 0;
     std::unique_ptr<DialogPresenter> m_presenter;
     DialogPresenter *m_previousPresenter = nullptr;
+    TourPresenter *m_tourPresenter = nullptr;
 };
 
 #endif

@@ -177,6 +177,44 @@ int main(int argc, char **argv)
     std::sort(ratios.begin(), ratios.end());
     std::printf("median ratio offload / cp -r: %.3f\n", ratios[ratios.size() / 2]);
 
+    /* Volume mode (zip volumes with a password beside the copies) against copy mode. */
+    std::vector<double> volumeRatios;
+    for (int round = 0; round < rounds; ++round) {
+        double seconds[2] = {0, 0};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool volumes = (turn + round) % 2 == 0;
+            const QString save = work.filePath(volumes ? "volumes" : "copies");
+            QDir(save).removeRecursively();
+            dropCaches(cards);
+            std::vector<std::string> args = {cli,      "offload",
+                                             "--save", save.toStdString(),
+                                             "--pos",  work.filePath("pos.xls").toStdString()};
+            if (volumes)
+                for (const char *arg : {"--split", "4GB", "--password", "s3cret!"})
+                    args.push_back(arg);
+            for (size_t i = 0; i < cards.size(); ++i) {
+                args.push_back("--lens");
+                args.push_back(QString::fromLatin1(labels[i]).toLower().toStdString() + "=" +
+                               cards[i]->mountPath() + "/DCIM/100MEDIA");
+            }
+            QElapsedTimer clock;
+            clock.start();
+            if (!waitAll({spawn(args)})) {
+                std::fprintf(stderr, "offload_bench: a %s run failed\n",
+                             volumes ? "volume" : "copy");
+                return 1;
+            }
+            seconds[volumes ? 1 : 0] = clock.elapsed() / 1000.0;
+        }
+        volumeRatios.push_back(seconds[1] / seconds[0]);
+        std::printf("round %d: copy mode %.2f s, volume mode %.2f s, ratio %.3f\n", round + 1,
+                    seconds[0], seconds[1], volumeRatios.back());
+        std::fflush(stdout);
+    }
+    std::sort(volumeRatios.begin(), volumeRatios.end());
+    std::printf("median ratio volume mode / copy mode: %.3f\n",
+                volumeRatios[volumeRatios.size() / 2]);
+
     if (videoGb > 0) {
         /* Memory: a card with a long video beside its photos. */
         for (auto &card : cards)

@@ -379,8 +379,14 @@ void OffloadController::complete(bool ok)
     saveConfig(ok);
     if (!ok || !m_plan.sorties)
         return;
+    /* Sorties are numbered by time: the tables ascending by their first time. */
+    QList<QPair<QString, MyExcelObject>> tables = m_tables;
+    std::stable_sort(tables.begin(), tables.end(), [](const auto &a, const auto &b) {
+        const quint32 first = a.second.timeList.value(0, MyExcelObject::InvalidTime);
+        return first < b.second.timeList.value(0, MyExcelObject::InvalidTime);
+    });
     QList<Sortie> sorties;
-    for (const auto &[path, table] : std::as_const(m_tables)) {
+    for (const auto &[path, table] : std::as_const(tables)) {
         Sortie sortie;
         sortie.times = table.timeList;
         for (const PosPoint &p : table.positionList)

@@ -25,6 +25,10 @@ public:
      */
     virtual QString askSaveFile(QWidget *anchor, const QString &caption, const QString &name,
                                 const QString &filter) = 0;
+    /* A folder, asked with `caption` starting in `start` (the home folder when empty). */
+    virtual QString askDirectory(QWidget *anchor, const QString &caption, const QString &start) = 0;
+    /* An existing file to open, with the file `filter`; empty when the user gave none. */
+    virtual QString askOpenFile(QWidget *anchor, const QString &caption, const QString &filter) = 0;
 
     /* The installed presenter (never none once the program or a test has installed one). */
     static DialogPresenter *instance();

@@ -29,3 +29,14 @@ QString ModalPresenter::askSaveFile(QWidget *anchor, const QString &caption, con
 {
     return QFileDialog::getSaveFileName(anchor, caption, QDir::home().filePath(name), filter);
 }
+
+QString ModalPresenter::askDirectory(QWidget *anchor, const QString &caption, const QString &start)
+{
+    return QFileDialog::getExistingDirectory(anchor, caption,
+                                             start.isEmpty() ? QDir::homePath() : start);
+}
+
+QString ModalPresenter::askOpenFile(QWidget *anchor, const QString &caption, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(anchor, caption, QDir::homePath(), filter);
+}

@@ -10,6 +10,8 @@ public:
     bool ask(QWidget *anchor, const QString &question) override;
     QString askSaveFile(QWidget *anchor, const QString &caption, const QString &name,
                         const QString &filter) override;
+    QString askDirectory(QWidget *anchor, const QString &caption, const QString &start) override;
+    QString askOpenFile(QWidget *anchor, const QString &caption, const QString &filter) override;
 };
 
 #endif

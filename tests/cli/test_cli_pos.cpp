@@ -281,8 +281,9 @@ TEST(PosCliCards, UsbVolumeExportsWhatTheLinkDownloads)
     SimProcess sim({"--serial", longSerial, "--firmware", "4.5"});
     ASSERT_TRUE(sim.running()) << sim.error();
     const QString linkTable = dir.filePath(QStringLiteral("link.xls"));
-    ASSERT_EQ(cli({"pos", "download", "3", "--out", linkTable, "--per-lens"}, sim.port()).status,
-              0);
+    const CliRun download =
+        cli({"pos", "download", "3", "--out", linkTable, "--per-lens"}, sim.port());
+    ASSERT_EQ(download.status, 0) << download.err.toStdString();
     EXPECT_EQ(readAll(usbTable), readAll(linkTable));
     for (const char *lens : {"Front", "Right", "Back", "Left", "Center"})
         EXPECT_EQ(readAll(dir.filePath(

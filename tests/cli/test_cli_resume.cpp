@@ -95,8 +95,10 @@ int run(const QStringList &args, const QString &data, int killAfterMs = -1)
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(QStringLiteral(ORVEX_CLI_PATH), args);
     process.waitForStarted();
-    if (killAfterMs >= 0 && !process.waitForFinished(killAfterMs)) {
-        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    /* Taken now: once the process has ended its id reads 0, and kill(0) hits the whole group. */
+    const pid_t pid = static_cast<pid_t>(process.processId());
+    if (killAfterMs >= 0 && pid > 0 && !process.waitForFinished(killAfterMs)) {
+        ::kill(pid, SIGKILL);
         process.waitForFinished();
         return -9;
     }

@@ -28,10 +28,23 @@ public:
         return saveAnswer;
     }
 
+    QString askDirectory(QWidget *, const QString &caption, const QString &) override
+    {
+        questions << caption;
+        return directoryAnswers.isEmpty() ? QString() : directoryAnswers.takeFirst();
+    }
+    QString askOpenFile(QWidget *, const QString &caption, const QString &) override
+    {
+        questions << caption;
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+    }
+
     QStringList warnings;
     QStringList questions;
     bool answer = true;
-    QString saveAnswer; /* the file name a save question gets */
+    QString saveAnswer;           /* the file name a save question gets */
+    QStringList directoryAnswers; /* the folders folder questions get, in turn */
+    QStringList openAnswers;      /* the files open questions get, in turn */
 
 private:
     DialogPresenter *m_previous = nullptr;
