@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDomDocument>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -282,6 +283,100 @@ TEST(OffloadCards, RefusesBeforeCopyingAnything)
     }
     EXPECT_FALSE(QFile::exists(work.filePath("s1/Front")));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(card.mountPath()) + "/OUT"));
+}
+
+} // namespace
+
+namespace {
+
+/* The photos a BlocksExchange file lists, as "ImagePath x y" (no Pose: "ImagePath -"). */
+QStringList exchangePhotos(const QString &path)
+{
+    QDomDocument document;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !document.setContent(&file))
+        return {QStringLiteral("unreadable ") + path};
+    QStringList photos;
+    const QDomNodeList list = document.elementsByTagName(QStringLiteral("Photo"));
+    for (int i = 0; i < list.size(); ++i) {
+        const QDomElement photo = list.at(i).toElement();
+        const QDomElement center = photo.firstChildElement(QStringLiteral("Pose"))
+                                       .firstChildElement(QStringLiteral("Center"));
+        photos << photo.firstChildElement(QStringLiteral("ImagePath")).text() + ' ' +
+                      (center.isNull()
+                           ? QStringLiteral("-")
+                           : center.firstChildElement(QStringLiteral("x")).text() + ' ' +
+                                 center.firstChildElement(QStringLiteral("y")).text());
+    }
+    return photos;
+}
+
+/*
+ * Copy mode with sorties: two POS tables ten minutes apart; the Front camera's
+ * clock is right, the Back camera's 100 s fast. Each photo goes to the sortie
+ * its time (moved by its lens's offset) falls in, and takes that sortie's
+ * records in turn.
+ */
+TEST(OffloadCards, SortiesByShootingTimeWithEachLensClock)
+{
+    if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
+        GTEST_SKIP() << why;
+    LoopVolume front("Front", 16);
+    LoopVolume back("Back", 16);
+    ASSERT_TRUE(front.ok() && back.ok()) << front.whyNot() << back.whyNot();
+    /* Seconds after 11:00:00 of the photos; the second sortie starts at 11:10:00. */
+    const int shots[] = {0, 2, 4, 600, 602, 300};
+    QStringList lensArgs;
+    for (auto [card, fast] : {std::pair{&front, 0}, std::pair{&back, 100}}) {
+        const QString folder = QString::fromStdString(card->mountPath()) + "/DCIM/100MEDIA";
+        QDir().mkpath(folder);
+        for (int k = 0; k < 6; ++k) {
+            const int t = shots[k] + fast;
+            const QString time = QStringLiteral("2023:06:14 11:%1:%2")
+                                     .arg(t / 60, 2, 10, QLatin1Char('0'))
+                                     .arg(t % 60, 2, 10, QLatin1Char('0'));
+            ASSERT_TRUE(writeFile(folder + QStringLiteral("/K%1.JPG").arg(k),
+                                  makeTestJpeg(64, 48, {"Korvella", "K7", time, 35.0, true}, k)));
+        }
+        lensArgs << "--lens" << QString::fromStdString(card->label()).toLower() + '=' + folder;
+    }
+    QTemporaryDir work;
+    /* Sortie 1: records at 11:00:00, :02 (two); sortie 2: 11:10:00 to :04 (three). */
+    auto table = [&](const QString &name, int minute, int count, double lat) {
+        QByteArray text = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
+        for (int i = 0; i < count; ++i)
+            text += QStringLiteral("%1 \t116.0%2 \t%3 \t500.000 \t1.70 \t0.0 \t0.0 \t0.00 \t20.0 \t"
+                                   "2023-06-14 11-%4-%5 \t \r\n")
+                        .arg(i + 1)
+                        .arg(i)
+                        .arg(lat + i, 0, 'f', 1)
+                        .arg(minute, 2, 10, QLatin1Char('0'))
+                        .arg(2 * i, 2, 10, QLatin1Char('0'))
+                        .toUtf8();
+        writeFile(work.filePath(name), text);
+        return work.filePath(name);
+    };
+    const QString second = table("second.xls", 10, 3, 20.0);
+    const QString first = table("first.xls", 0, 2, 10.0);
+    /* Given late flight first: the sorties are still numbered by time. */
+    const CliRun run = cli(QStringList{"offload", "--save", work.filePath("save"), "--pos", second,
+                                       "--pos", first, "--sorties", "--json"} +
+                               lensArgs,
+                           work.path());
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    /*
+     * Sortie 1 spans 11:00:00-11:00:02, widened by 2 s: K0 (0 s), K1 (2 s) and K2 (4 s) fall in,
+     * K2 beyond its two records (no Pose); K3 and K4 belong to sortie 2; K5 (5 minutes) to none.
+     * Back: its first photo sets its offset to -100 s, so it matches as Front does.
+     */
+    const QStringList one = {".\\Back\\K0.JPG 116 10",     ".\\Back\\K1.JPG 116.01 11",
+                             ".\\Back\\K2.JPG -",          ".\\Front\\K0.JPG 116 10",
+                             ".\\Front\\K1.JPG 116.01 11", ".\\Front\\K2.JPG -"};
+    const QStringList two = {".\\Back\\K3.JPG 116 20", ".\\Back\\K4.JPG 116.01 21",
+                             ".\\Front\\K3.JPG 116 20", ".\\Front\\K4.JPG 116.01 21"};
+    EXPECT_EQ(exchangePhotos(work.filePath(QStringLiteral("save/第1架次.xml"))), one);
+    EXPECT_EQ(exchangePhotos(work.filePath(QStringLiteral("save/第2架次.xml"))), two);
+    EXPECT_EQ(run.json[QStringLiteral("exchange_files")].toArray().size(), 2);
 }
 
 } // namespace
