@@ -1,5 +1,7 @@
 #include "Geotagger.h"
 
+#include "platform/LocalTime.h"
+
 #include <exiv2/exiv2.hpp>
 
 #include <charconv>
@@ -150,11 +152,9 @@ qint64 localSeconds(const QString &text)
     t.tm_min = minute;
     t.tm_sec = second;
     t.tm_isdst = -1;
-    // mktime is thread-safe in glibc, but under a lock the thread sanitizer cannot see.
-    static std::mutex tzLock;
     time_t seconds;
     {
-        std::lock_guard<std::mutex> lock(tzLock);
+        std::lock_guard<std::mutex> lock(localTimeLock());
         seconds = mktime(&t);
     }
     return seconds == time_t(-1) ? 0 : qint64(seconds);

@@ -1,5 +1,7 @@
 #include "ZipVolume.h"
 
+#include "platform/LocalTime.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -498,7 +500,11 @@ bool addFile(const QString &volumePath, const QString &filePath, const QString &
     if (!file.open(QIODevice::ReadOnly))
         return failed(file.errorString());
     const qint64 size = file.size();
-    const uLong dosTime = dosDateTime(source.lastModified());
+    uLong dosTime;
+    {
+        std::lock_guard<std::mutex> lock(localTimeLock());
+        dosTime = dosDateTime(source.lastModified());
+    }
 
     // An earlier append that never finished is undone before this one starts.
     if (QFileInfo::exists(undoPath(volumePath)) && !recover(volumePath, &why))

@@ -18,6 +18,8 @@
  */
 #include "MyExcelObject.h"
 
+#include "platform/LocalTime.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -188,7 +190,11 @@ public:
             local.tm_mday = date.day;
             local.tm_hour = hour;
             local.tm_isdst = -1;
-            const time_t start = mktime(&local);
+            time_t start;
+            {
+                std::lock_guard<std::mutex> lock(localTimeLock());
+                start = mktime(&local);
+            }
             hourStart_ = start == time_t(-1) ? kNoHour : qint64(start);
             key_ = key;
         }

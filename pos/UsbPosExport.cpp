@@ -1,6 +1,7 @@
 #include "UsbPosExport.h"
 
 #include "PosRules.h"
+#include "platform/LocalTime.h"
 #include "tavrin/tavrin.h"
 
 #include <QFile>
@@ -101,8 +102,11 @@ void recordTime(const uint8_t *r, char *previous, size_t size)
         const time_t seconds = s32(r + 24);
         const int milliseconds = static_cast<int16_t>(r[28] | r[29] << 8);
         tm local{};
-        if (!localtime_r(&seconds, &local))
-            return;
+        {
+            std::lock_guard<std::mutex> lock(localTimeLock());
+            if (!localtime_r(&seconds, &local))
+                return;
+        }
         std::snprintf(previous, size, "%d-%02d-%02d %02d-%02d-%02d", local.tm_year + 1900,
                       local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                       local.tm_sec + milliseconds / 1000);
