@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <zlib.h>
 
 namespace {
 
@@ -125,8 +127,10 @@ public:
             ::unlink(QFile::encodeName(m_temp).constData());
     }
 
-    bool run(int photoIndex, QString *error)
+    /* Copy the file; `crc`, when given, gets the CRC-32 of the copy's bytes. */
+    bool run(int photoIndex, QString *error, quint32 *crc = nullptr)
     {
+        m_wantCrc = crc != nullptr;
         m_in = ::open(QFile::encodeName(m_source).constData(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         if (m_in < 0 || ::fstat(m_in, &info) != 0) {
@@ -159,6 +163,8 @@ public:
             return false;
         }
         m_committed = true;
+        if (crc)
+            *crc = m_crc;
         if (m_infoValid && m_task->hooks.photoWritten)
             m_task->hooks.photoWritten(m_destination, m_info);
         return true;
@@ -215,8 +221,7 @@ private:
             skip(QStringLiteral("EXIF not written: %1").arg(why));
         }
         m_infoValid = true;
-        if (!writeAll(m_out, headers.constData(), static_cast<size_t>(headers.size())) ||
-            !writeAll(m_out, head.constData(), static_cast<size_t>(head.size()))) {
+        if (!put(headers.constData(), headers.size()) || !put(head.constData(), head.size())) {
             *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
             return false;
         }
@@ -234,6 +239,7 @@ private:
         m_info = Geotagger::readInfo(head);
         skip(QStringLiteral("EXIF not written: truncated JPEG: no end-of-image marker"));
         m_task->run->bytesWritten -= ::lseek(m_out, 0, SEEK_CUR);
+        m_crc = 0;
         if (::ftruncate(m_out, 0) != 0 || ::lseek(m_out, 0, SEEK_SET) != 0 ||
             ::lseek(m_in, 0, SEEK_SET) != 0) {
             *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
@@ -255,12 +261,21 @@ private:
             if (got == 0)
                 return true;
             m_endsWithImage = markerNearEnd(buffer.data(), static_cast<size_t>(got));
-            if (!writeAll(m_out, buffer.data(), static_cast<size_t>(got))) {
+            if (!put(buffer.data(), got)) {
                 *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
                 return false;
             }
             m_task->run->bytesWritten += got;
         }
+    }
+
+    /* Write to the copy, keeping the CRC-32 of what it holds. */
+    bool put(const char *data, qsizetype size)
+    {
+        if (m_wantCrc)
+            m_crc = static_cast<quint32>(
+                crc32_z(m_crc, reinterpret_cast<const Bytef *>(data), static_cast<size_t>(size)));
+        return writeAll(m_out, data, static_cast<size_t>(size));
     }
 
     /* An end-of-image marker in the last bytes of a block (padding may follow it). */
@@ -290,6 +305,8 @@ private:
     bool m_committed = false;
     bool m_infoValid = false;
     bool m_endsWithImage = false; /* the bytes streamed so far end with an end-of-image marker */
+    bool m_wantCrc = false;
+    quint32 m_crc = 0; /* CRC-32 of the bytes written to the copy, when wanted */
     PhotoInfo m_info;
 };
 
@@ -313,10 +330,12 @@ void saveHeader(DiskTask *task)
  * opens the next volume ("pack2.zip" after "pack1"), and a file larger than
  * the limit gets a volume of its own. After a (re)start the volume is first
  * mended if a killed run left it half-appended, and a file it already holds
- * as its last entry is not packed again.
+ * as its last entry is not packed again. The entry is added without waiting
+ * for the disk: `pending` gets the volume, to be committed before the photo
+ * counts as done (it stays empty when nothing was added).
  */
-bool packIntoVolume(DiskTask *task, const QString &copy, const QString &name, bool firstOfRun,
-                    QString *error)
+bool packIntoVolume(DiskTask *task, const QString &copy, quint32 crc, const QString &name,
+                    bool firstOfRun, QString *pending, QString *error)
 {
     disk_task_t &r = task->record;
     const qint64 size = QFileInfo(copy).size();
@@ -334,8 +353,9 @@ bool packIntoVolume(DiskTask *task, const QString &copy, const QString &name, bo
             *error = QStringLiteral("the volume path %1 is too long").arg(volume);
             return false;
         }
+        r.volume_bytes = 0; /* a new volume holds nothing yet */
         bytes = static_cast<uint64_t>(size);
-        firstOfRun = false; /* a new volume holds nothing yet */
+        firstOfRun = false;
     }
     if (firstOfRun) {
         if (!ZipVolume::recover(volume, error))
@@ -349,9 +369,10 @@ bool packIntoVolume(DiskTask *task, const QString &copy, const QString &name, bo
     const QByteArray password =
         r.use_password ? QByteArray(r.password, static_cast<qsizetype>(strnlen(r.password, 256)))
                        : QByteArray();
-    if (!ZipVolume::addFile(volume, copy, name, password, error))
+    if (!ZipVolume::addFileDeferred(volume, copy, name, password, error, crc))
         return false;
     r.volume_bytes = bytes;
+    *pending = volume;
     return true;
 }
 
@@ -370,31 +391,57 @@ void work(DiskTask *task)
             }
         task->hooks.resumed(done);
     }
-    for (;;) {
-        const int32_t next = load(record.next_index);
+    /*
+     * With zip volumes, a photo's entry is written and the next photo copied
+     * while the disk takes the entry; the photo counts as done (next_index)
+     * only once its entry is committed, so that a killed run resumes with it.
+     */
+    QString pendingVolume;
+    const auto countDone = [&](QString *error) {
+        if (!pendingVolume.isEmpty() &&
+            !ZipVolume::commit(std::exchange(pendingVolume, QString()), error))
+            return false;
+        ++run->written;
+        store(record.next_index, load(record.next_index) + 1);
+        saveHeader(task);
+        return true;
+    };
+    int32_t next = load(record.next_index);
+    bool waiting = false; /* a photo whose entry is not yet committed */
+    QString error;
+    for (;; ++next) {
         if (!load(record.running) || next >= record.file_num)
             break;
         const file_info_t &entry = run->files[static_cast<size_t>(next)];
         const QString source = text(entry.path, sizeof entry.path);
         const QString name = source.mid(source.lastIndexOf(QLatin1Char('/')) + 1);
-        QString error;
         FileCopy copy(task, source, destination + QLatin1Char('/') + name);
-        if (!copy.run(run->photoIndex[static_cast<size_t>(next)], &error)) {
+        quint32 crc = 0;
+        if (!copy.run(run->photoIndex[static_cast<size_t>(next)], &error,
+                      record.split ? &crc : nullptr)) {
             std::printf("open %s file error.\n", entry.path);
-            failTask(run, error);
             break;
         }
-        if (record.split && !packIntoVolume(task, destination + QLatin1Char('/') + name, name,
-                                            firstOfRun, &error)) {
-            std::printf("zip %s file error.\n", entry.path);
-            failTask(run, error);
+        if (waiting && !countDone(&error))
             break;
+        waiting = false;
+        if (record.split) {
+            if (!packIntoVolume(task, destination + QLatin1Char('/') + name, crc, name, firstOfRun,
+                                &pendingVolume, &error)) {
+                std::printf("zip %s file error.\n", entry.path);
+                break;
+            }
+            waiting = !pendingVolume.isEmpty();
         }
         firstOfRun = false;
-        ++run->written;
-        store(record.next_index, next + 1);
-        saveHeader(task);
+        if (!waiting && !countDone(&error))
+            break;
     }
+    QString commitError;
+    if (waiting && !countDone(&commitError) && error.isEmpty())
+        error = commitError;
+    if (!error.isEmpty())
+        failTask(run, error);
     store(record.finished, 1);
     saveHeader(task);
     if (task->hooks.ended)

@@ -377,8 +377,7 @@ public:
         QRandomGenerator::system()->generate(header, header + 10);
         header[10] = quint8(crc >> 16);
         header[11] = quint8(crc >> 24);
-        for (quint8 &c : header)
-            c = encrypt(c);
+        encryptBlock(header, sizeof header);
         return m_started && zipWriteInFileInZip(zip, header, sizeof header) == ZIP_OK;
     }
     bool write(zipFile zip, const char *data, qint64 size)
@@ -400,8 +399,7 @@ private:
             if (rc == Z_STREAM_ERROR)
                 return false;
             const unsigned produced = unsigned(m_out.size() - m_stream.avail_out);
-            for (unsigned i = 0; i < produced; ++i)
-                m_out[i] = encrypt(m_out[i]);
+            encryptBlock(m_out.data(), produced);
             if (produced > 0 && zipWriteInFileInZip(zip, m_out.data(), produced) != ZIP_OK)
                 return false;
         } while (m_stream.avail_out == 0);
@@ -414,12 +412,23 @@ private:
         m_keys[1] = (m_keys[1] + (m_keys[0] & 0xff)) * 134775813u + 1;
         m_keys[2] = crcByte(m_keys[2], quint8(m_keys[1] >> 24));
     }
-    quint8 encrypt(quint8 plain)
+    /* Encrypt in place. The keys are held in locals: a store through the byte pointer could
+     * alias the members, which would keep them out of registers. */
+    void encryptBlock(Bytef *data, unsigned size)
     {
-        const quint32 t = (m_keys[2] & 0xffff) | 2;
-        const quint8 cipher = plain ^ quint8((t * (t ^ 1)) >> 8);
-        update(plain);
-        return cipher;
+        const z_crc_t *table = m_table;
+        quint32 k0 = m_keys[0], k1 = m_keys[1], k2 = m_keys[2];
+        for (unsigned i = 0; i < size; ++i) {
+            const quint8 plain = data[i];
+            const quint32 t = (k2 & 0xffff) | 2;
+            data[i] = plain ^ quint8((t * (t ^ 1)) >> 8);
+            k0 = table[(k0 ^ plain) & 0xff] ^ (k0 >> 8);
+            k1 = (k1 + (k0 & 0xff)) * 134775813u + 1;
+            k2 = table[(k2 ^ (k1 >> 24)) & 0xff] ^ (k2 >> 8);
+        }
+        m_keys[0] = k0;
+        m_keys[1] = k1;
+        m_keys[2] = k2;
     }
 
     const z_crc_t *m_table;
@@ -474,8 +483,11 @@ bool recover(const QString &volumePath, QString *error)
     return ok;
 }
 
-bool addFile(const QString &volumePath, const QString &filePath, const QString &entryName,
-             const QByteArray &password, QString *error)
+namespace {
+
+bool append(const QString &volumePath, const QString &filePath, const QString &entryName,
+            const QByteArray &password, QString *error, std::optional<quint32> knownCrc,
+            bool deferred)
 {
     QString why;
     const auto failed = [&](const QString &reason) {
@@ -511,8 +523,8 @@ bool addFile(const QString &volumePath, const QString &filePath, const QString &
         return failed(why);
 
     std::vector<char> block(BlockSize);
-    quint32 crc = 0;
-    if (!password.isEmpty() && !fileCrc(file, size, block, &crc))
+    quint32 crc = knownCrc.value_or(0);
+    if (!password.isEmpty() && !knownCrc && !fileCrc(file, size, block, &crc))
         return failed(QStringLiteral("the file cannot be read whole"));
 
     const QByteArray nativeVolume = QFile::encodeName(volumePath);
@@ -579,6 +591,11 @@ bool addFile(const QString &volumePath, const QString &filePath, const QString &
     if (rc != ZIP_OK || (encrypter && !encrypter->start(zip, crc)))
         problem = QStringLiteral("the entry cannot be started");
 
+    /* Write-back of the volume is started as the entry grows, so that the sync at its end
+     * waits for little more than the last blocks. */
+    Fd volumeFd(::open(nativeVolume.constData(), O_RDONLY | O_CLOEXEC));
+    constexpr qint64 WriteBackStep = 8 * BlockSize;
+    qint64 writeBackAt = WriteBackStep;
     quint32 written = 0;
     qint64 total = 0;
     while (problem.isEmpty()) {
@@ -594,10 +611,14 @@ bool addFile(const QString &volumePath, const QString &filePath, const QString &
         else if (encrypter ? !encrypter->write(zip, block.data(), n)
                            : zipWriteInFileInZip(zip, block.data(), unsigned(n)) != ZIP_OK)
             problem = QStringLiteral("the volume cannot be written");
+        if (total >= writeBackAt && volumeFd.valid()) {
+            ::sync_file_range(volumeFd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+            writeBackAt = total + WriteBackStep;
+        }
     }
     if (problem.isEmpty() && total != size)
         problem = QStringLiteral("the file shrank while it was packed");
-    if (problem.isEmpty() && encrypter && written != crc)
+    if (problem.isEmpty() && (encrypter || knownCrc) && written != crc)
         problem = QStringLiteral("the file changed while it was packed");
     if (problem.isEmpty() &&
         (encrypter ? !encrypter->finish(zip) || zipCloseFileInZipRaw64(zip, quint64(size), crc)
@@ -609,14 +630,44 @@ bool addFile(const QString &volumePath, const QString &filePath, const QString &
     if (!problem.isEmpty())
         return undone(problem);
 
-    Fd synced(::open(nativeVolume.constData(), O_RDONLY | O_CLOEXEC));
-    if (!synced.valid() || ::fsync(synced.get()) != 0 || !synced.close())
+    if (!volumeFd.valid())
+        return undone(QStringLiteral("cannot open the volume: %1").arg(systemError()));
+    if (deferred) {
+        ::sync_file_range(volumeFd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        return true;
+    }
+    if (::fsync(volumeFd.get()) != 0 || !volumeFd.close())
         return undone(QStringLiteral("cannot sync the volume: %1").arg(systemError()));
-    if (!undo.existed && !syncFolder(folderOf(volumePath), &why))
-        return undone(why);
-    if (!removeUndo(volumePath, &why))
+    if (!removeUndo(volumePath, &why)) /* also makes a new volume's name durable */
         return undone(why);
     return true;
+}
+
+} // namespace
+
+bool addFile(const QString &volumePath, const QString &filePath, const QString &entryName,
+             const QByteArray &password, QString *error, std::optional<quint32> crc)
+{
+    return append(volumePath, filePath, entryName, password, error, crc, false);
+}
+
+bool addFileDeferred(const QString &volumePath, const QString &filePath, const QString &entryName,
+                     const QByteArray &password, QString *error, std::optional<quint32> crc)
+{
+    return append(volumePath, filePath, entryName, password, error, crc, true);
+}
+
+bool commit(const QString &volumePath, QString *error)
+{
+    QString why;
+    Fd fd(::open(QFile::encodeName(volumePath).constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() || ::fsync(fd.get()) != 0 || !fd.close())
+        why = QStringLiteral("cannot sync the zip volume %1: %2").arg(volumePath, systemError());
+    else if (removeUndo(volumePath, &why))
+        return true;
+    if (error)
+        *error = why;
+    return false;
 }
 
 QStringList entries(const QString &volumePath, QString *error)

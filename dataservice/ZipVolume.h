@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace ZipVolume {
 
 /* Whether a password can protect entries: printable ASCII, not empty. */
@@ -26,10 +28,25 @@ bool passwordUsable(const QByteArray &password, QString *why = nullptr);
  * does not exist) as the entry `entryName`, encrypted with `password` unless
  * it is empty. The entry's time is the file's modification time. False with
  * `error` (naming the volume or the file) when it cannot be done; the volume
- * is then as it was before.
+ * is then as it was before. `crc`, the file's CRC-32 when the caller knows it
+ * (from writing the file), spares an encrypted entry a reading of the file
+ * before it is packed; the file is still checked against it as it is packed.
  */
 bool addFile(const QString &volumePath, const QString &filePath, const QString &entryName,
-             const QByteArray &password, QString *error);
+             const QByteArray &password, QString *error, std::optional<quint32> crc = {});
+
+/*
+ * addFile() without waiting for the disk: the entry is written and its
+ * write-back started, and the volume stays recoverable to its state before
+ * the entry until commit() is called. Nothing else may be added to the volume
+ * before that. Lets the caller go on with other work (the next copy) while
+ * the disk catches up.
+ */
+bool addFileDeferred(const QString &volumePath, const QString &filePath, const QString &entryName,
+                     const QByteArray &password, QString *error, std::optional<quint32> crc = {});
+
+/* Wait until the entry added by addFileDeferred() is on the disk, then make it final. */
+bool commit(const QString &volumePath, QString *error);
 
 /*
  * Put a volume whose last append was interrupted back to its state after its
