@@ -3,6 +3,7 @@
  * devices (through FUSE, as the cards are here), each holding camera-like
  * 12 MB JPEG photos, copied into a save folder by `orvex-cli offload` with a
  * POS table (every photo geotagged) and by five `cp -r` started at once.
+ * Then volume mode, without and with a password, against copy mode.
  * Before every run the cards are mounted afresh and the page cache dropped,
  * and the order of the two alternates between rounds. Then the resident
  * memory of an offload of a card holding a 3 GB video.
@@ -177,21 +178,28 @@ int main(int argc, char **argv)
     std::sort(ratios.begin(), ratios.end());
     std::printf("median ratio offload / cp -r: %.3f\n", ratios[ratios.size() / 2]);
 
-    /* Volume mode (zip volumes with a password beside the copies) against copy mode. */
-    std::vector<double> volumeRatios;
+    /* Volume mode (zip volumes beside the copies), without and with a password, against copy
+     * mode; the order of the three turns rotates between rounds. */
+    const char *const modes[] = {"copy mode", "volume mode", "volume mode with a password"};
+    std::vector<double> volumeRatios[2];
     for (int round = 0; round < rounds; ++round) {
-        double seconds[2] = {0, 0};
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool volumes = (turn + round) % 2 == 0;
-            const QString save = work.filePath(volumes ? "volumes" : "copies");
+        double seconds[3] = {0, 0, 0};
+        for (int turn = 0; turn < 3; ++turn) {
+            const int mode = (turn + round) % 3;
+            const QString save = work.filePath(QStringLiteral("mode%1").arg(mode));
             QDir(save).removeRecursively();
             dropCaches(cards);
             std::vector<std::string> args = {cli,      "offload",
                                              "--save", save.toStdString(),
                                              "--pos",  work.filePath("pos.xls").toStdString()};
-            if (volumes)
-                for (const char *arg : {"--split", "4GB", "--password", "s3cret!"})
-                    args.push_back(arg);
+            if (mode > 0) {
+                args.push_back("--split");
+                args.push_back("4GB");
+            }
+            if (mode > 1) {
+                args.push_back("--password");
+                args.push_back("s3cret!");
+            }
             for (size_t i = 0; i < cards.size(); ++i) {
                 args.push_back("--lens");
                 args.push_back(QString::fromLatin1(labels[i]).toLower().toStdString() + "=" +
@@ -200,20 +208,24 @@ int main(int argc, char **argv)
             QElapsedTimer clock;
             clock.start();
             if (!waitAll({spawn(args)})) {
-                std::fprintf(stderr, "offload_bench: a %s run failed\n",
-                             volumes ? "volume" : "copy");
+                std::fprintf(stderr, "offload_bench: a %s run failed\n", modes[mode]);
                 return 1;
             }
-            seconds[volumes ? 1 : 0] = clock.elapsed() / 1000.0;
+            seconds[mode] = clock.elapsed() / 1000.0;
         }
-        volumeRatios.push_back(seconds[1] / seconds[0]);
-        std::printf("round %d: copy mode %.2f s, volume mode %.2f s, ratio %.3f\n", round + 1,
-                    seconds[0], seconds[1], volumeRatios.back());
+        for (int mode = 1; mode < 3; ++mode)
+            volumeRatios[mode - 1].push_back(seconds[mode] / seconds[0]);
+        std::printf("round %d: copy mode %.2f s, volume mode %.2f s (ratio %.3f), with a password "
+                    "%.2f s (ratio %.3f)\n",
+                    round + 1, seconds[0], seconds[1], volumeRatios[0].back(), seconds[2],
+                    volumeRatios[1].back());
         std::fflush(stdout);
     }
-    std::sort(volumeRatios.begin(), volumeRatios.end());
-    std::printf("median ratio volume mode / copy mode: %.3f\n",
-                volumeRatios[volumeRatios.size() / 2]);
+    for (int mode = 1; mode < 3; ++mode) {
+        std::vector<double> &r = volumeRatios[mode - 1];
+        std::sort(r.begin(), r.end());
+        std::printf("median ratio %s / copy mode: %.3f\n", modes[mode], r[r.size() / 2]);
+    }
 
     if (videoGb > 0) {
         /* Memory: a card with a long video beside its photos. */
