@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 
@@ -172,13 +173,18 @@ void fillInfo(const Exiv2::Image &image, PhotoInfo *info)
     info->shotTime = localSeconds(info->dateTimeOriginal);
 }
 
-Exiv2::Image::AutoPtr openJpeg(const QByteArray &jpeg)
+Exiv2::Image::AutoPtr openImage(const QByteArray &bytes, int type)
 {
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
-        reinterpret_cast<const Exiv2::byte *>(jpeg.constData()), long(jpeg.size()));
-    if (image.get() == nullptr || image->imageType() != Exiv2::ImageType::jpeg)
-        throw std::runtime_error("not a JPEG");
+        reinterpret_cast<const Exiv2::byte *>(bytes.constData()), long(bytes.size()));
+    if (image.get() == nullptr || image->imageType() != type)
+        throw std::runtime_error(type == Exiv2::ImageType::png ? "not a PNG" : "not a JPEG");
     return image;
+}
+
+Exiv2::Image::AutoPtr openJpeg(const QByteArray &jpeg)
+{
+    return openImage(jpeg, Exiv2::ImageType::jpeg);
 }
 
 void setTag(Exiv2::ExifData &exif, const char *key, Exiv2::TypeId type, const QString &text)
@@ -189,13 +195,9 @@ void setTag(Exiv2::ExifData &exif, const char *key, Exiv2::TypeId type, const QS
     exif[key].setValue(value.get());
 }
 
-/* Everything but the reason; throws on failure. */
-QByteArray writePosition(const QByteArray &jpeg, const GeoPosition &pos, PhotoInfo *info)
+/* The GPS tags of `pos`, and a focal length when the photo has none. */
+void writePosition(Exiv2::ExifData &exif, const GeoPosition &pos)
 {
-    Exiv2::Image::AutoPtr image = openJpeg(jpeg);
-    image->readMetadata();
-    Exiv2::ExifData &exif = image->exifData();
-
     setTag(exif, "Exif.GPSInfo.GPSLatitudeRef", Exiv2::asciiString,
            pos.lat < 0 ? QStringLiteral("S") : QStringLiteral("N"));
     setTag(exif, "Exif.GPSInfo.GPSLatitude", Exiv2::unsignedRational,
@@ -213,7 +215,20 @@ QByteArray writePosition(const QByteArray &jpeg, const GeoPosition &pos, PhotoIn
     const auto focal = findTag(exif, "Exif.Photo.FocalLength");
     if (focal == exif.end() || focal->count() <= 0)
         setTag(exif, "Exif.Photo.FocalLength", Exiv2::unsignedRational, QStringLiteral("30/1"));
+}
 
+using ExifEdit = std::function<void(Exiv2::ExifData &)>;
+
+/*
+ * The image `bytes` of `type` with its EXIF changed by `edit`, as the library
+ * writes it; `info` (when given) is read from the written metadata. Throws on
+ * failure.
+ */
+QByteArray rewriteMetadata(const QByteArray &bytes, int type, const ExifEdit &edit, PhotoInfo *info)
+{
+    Exiv2::Image::AutoPtr image = openImage(bytes, type);
+    image->readMetadata();
+    edit(image->exifData());
     image->writeXmpFromPacket(true); // the camera's XMP packet as it was, not re-serialised
     image->writeMetadata();
 
@@ -226,8 +241,69 @@ QByteArray writePosition(const QByteArray &jpeg, const GeoPosition &pos, PhotoIn
     io.close();
     if (got != size)
         throw std::runtime_error("cannot read the written photo back");
-    fillInfo(*image, info);
+    if (info)
+        fillInfo(*image, info);
     return out;
+}
+
+/* "cannot write EXIF: <why>" of the exception in flight. */
+QString writeFailure()
+{
+    try {
+        throw;
+    } catch (const Exiv2::AnyError &e) {
+        return QStringLiteral("cannot write EXIF: ") + QString::fromLocal8Bit(e.what());
+    } catch (const std::exception &e) {
+        return QStringLiteral("cannot write EXIF: ") + QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("cannot write EXIF");
+    }
+}
+
+/*
+ * The headers of `jpeg` rewritten with `edit`, leaving the image data alone:
+ * `headers` are the new bytes up to the start of scan, and the photo's own
+ * bytes from `imageStart` on complete it. An empty reason on success.
+ */
+QString rewriteJpegHeaders(const QByteArray &jpeg, const ExifEdit &edit, PhotoInfo *info,
+                           QByteArray *headers, qsizetype *imageStart)
+{
+    if (!isJpegStart(jpeg))
+        return QStringLiteral("not a JPEG");
+    const qsizetype scan = startOfScan(jpeg);
+    if (scan < 0)
+        return QStringLiteral("truncated or damaged JPEG: the headers end before the image");
+    if (jpeg.lastIndexOf(QByteArrayView("\xFF\xD9", 2)) <= scan)
+        return QStringLiteral("truncated JPEG: no end-of-image marker");
+
+    /*
+     * The EXIF library rewrites the headers and copies everything from the
+     * start of scan on. Hand it the headers with the scan header and an end
+     * marker only: the image data never passes through it, and the photo's
+     * own bytes from the start of scan follow the new headers unchanged.
+     */
+    const qsizetype scanHeader =
+        scan + 4 <= jpeg.size()
+            ? 2 + ((qsizetype(uchar(jpeg[scan + 2])) << 8) | uchar(jpeg[scan + 3]))
+            : 0;
+    if (scanHeader < 4 || scan + scanHeader > jpeg.size())
+        return QStringLiteral("damaged JPEG: the scan header is cut");
+    const QByteArray tail = jpeg.mid(scan, scanHeader) + QByteArray("\xFF\xD9", 2);
+    const QByteArray shortened = jpeg.left(scan) + tail;
+
+    QByteArray result;
+    try {
+        result = rewriteMetadata(shortened, Exiv2::ImageType::jpeg, edit, info);
+    } catch (...) {
+        return writeFailure();
+    }
+    const qsizetype resultScan = startOfScan(result);
+    if (resultScan < 0 || result.mid(resultScan) != tail)
+        return QStringLiteral("cannot write EXIF without changing the image data");
+    result.truncate(resultScan);
+    *headers = std::move(result);
+    *imageStart = scan;
+    return {};
 }
 
 } // namespace
@@ -280,45 +356,62 @@ bool Geotagger::tagHeaders(const QByteArray &jpeg, const GeoPosition *position, 
                         .arg(pos.lon)
                         .arg(pos.lat)
                         .arg(pos.alt));
-    if (!isJpegStart(jpeg))
-        return fail(QStringLiteral("not a JPEG"));
-    const qsizetype scan = startOfScan(jpeg);
-    if (scan < 0)
-        return fail(QStringLiteral("truncated or damaged JPEG: the headers end before the image"));
-    if (jpeg.lastIndexOf(QByteArrayView("\xFF\xD9", 2)) <= scan)
-        return fail(QStringLiteral("truncated JPEG: no end-of-image marker"));
+    const QString why = rewriteJpegHeaders(
+        jpeg, [&pos](Exiv2::ExifData &exif) { writePosition(exif, pos); }, out, headers,
+        imageStart);
+    return why.isEmpty() || fail(why);
+}
 
-    /*
-     * The EXIF library rewrites the headers and copies everything from the
-     * start of scan on. Hand it the headers with the scan header and an end
-     * marker only: the image data never passes through it, and the photo's
-     * own bytes from the start of scan follow the new headers unchanged.
-     */
-    const qsizetype scanHeader =
-        scan + 4 <= jpeg.size()
-            ? 2 + ((qsizetype(uchar(jpeg[scan + 2])) << 8) | uchar(jpeg[scan + 3]))
-            : 0;
-    if (scanHeader < 4 || scan + scanHeader > jpeg.size())
-        return fail(QStringLiteral("damaged JPEG: the scan header is cut"));
-    const QByteArray tail = jpeg.mid(scan, scanHeader) + QByteArray("\xFF\xD9", 2);
-    const QByteArray shortened = jpeg.left(scan) + tail;
+bool Geotagger::setOrientation(const QByteArray &photo, int orientation, QByteArray *headers,
+                               qsizetype *imageStart, int *previous, QString *error)
+{
+    ensureInitialized();
+    int before = 0;
+    bool normal = false; // the photo already says `orientation`, as one short
+    const ExifEdit edit = [&](Exiv2::ExifData &exif) {
+        const auto it = findTag(exif, "Exif.Image.Orientation");
+        if (it != exif.end() && it->count() > 0) {
+            before = int(it->toLong(0));
+            normal =
+                it->count() == 1 && it->typeId() == Exiv2::unsignedShort && before == orientation;
+        }
+        exif["Exif.Image.Orientation"] = uint16_t(orientation);
+    };
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (orientation < 1 || orientation > 8)
+        return fail(QStringLiteral("orientation %1 is not one of 1 to 8").arg(orientation));
 
-    QByteArray result;
-    try {
-        result = writePosition(shortened, pos, out);
-    } catch (const Exiv2::AnyError &e) {
-        return fail(QStringLiteral("cannot write EXIF: ") + QString::fromLocal8Bit(e.what()));
-    } catch (const std::exception &e) {
-        return fail(QStringLiteral("cannot write EXIF: ") + QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        return fail(QStringLiteral("cannot write EXIF"));
+    QByteArray written;
+    qsizetype start = 0;
+    if (isJpegStart(photo)) {
+        const QString why = rewriteJpegHeaders(photo, edit, nullptr, &written, &start);
+        if (!why.isEmpty())
+            return fail(why);
+    } else if (photo.startsWith("\x89PNG\r\n\x1a\n")) {
+        // A PNG's EXIF sits in a chunk of its own: the whole file passes through the
+        // library, which copies the image chunks as they are.
+        try {
+            written = rewriteMetadata(photo, Exiv2::ImageType::png, edit, nullptr);
+        } catch (...) {
+            return fail(writeFailure());
+        }
+        start = photo.size();
+    } else {
+        return fail(QStringLiteral("neither a JPEG nor a PNG image"));
     }
-    const qsizetype resultScan = startOfScan(result);
-    if (resultScan < 0 || result.mid(resultScan) != tail)
-        return fail(QStringLiteral("cannot write EXIF without changing the image data"));
-    result.truncate(resultScan);
-    *headers = std::move(result);
-    *imageStart = scan;
+    if (previous)
+        *previous = before;
+    if (normal) {
+        *headers = QByteArray();
+        *imageStart = 0;
+    } else {
+        *headers = std::move(written);
+        *imageStart = start;
+    }
     return true;
 }
 

@@ -2,6 +2,7 @@
  * Geotagging a photo in memory: the position of the camera at the moment the
  * photo was shot goes into its EXIF (libexiv2, in process), and the few EXIF
  * fields the photo information files carry are read from the same parse.
+ * The photo tool's orientation reset writes through the same path.
  * Everything works on bytes: the offload engine reads each photo from its
  * card once and writes the result to the save folder itself.
  */
@@ -65,6 +66,25 @@ bool tag(const QByteArray &jpeg, const GeoPosition *position, QByteArray *tagged
  */
 bool tagHeaders(const QByteArray &jpeg, const GeoPosition *position, QByteArray *headers,
                 qsizetype *imageStart, PhotoInfo *info, QString *error);
+
+/*
+ * The photo `photo`, a JPEG or a PNG (told by its bytes, not its name), with
+ * its EXIF orientation (Exif.Image.Orientation) set to `orientation` (1 to 8)
+ * as one short; a photo without EXIF or without the tag gets it. Every other
+ * tag stays. For a JPEG only the headers are rewritten, as by tagHeaders():
+ * `headers` are the new bytes up to the start of scan and the photo's own
+ * bytes from `imageStart` on complete it. For a PNG, whose EXIF the library
+ * rewrites along with the whole file, `headers` is the whole new file and
+ * `imageStart` is photo.size(). When the photo already says `orientation`,
+ * `headers` is empty and `imageStart` 0: there is nothing to write.
+ * `previous` gets the orientation the photo had, 0 when it had none.
+ *
+ * False, with `error` naming the reason, when the orientation cannot be
+ * written (neither JPEG nor PNG, truncated, damaged); the outputs are then
+ * untouched.
+ */
+bool setOrientation(const QByteArray &photo, int orientation, QByteArray *headers,
+                    qsizetype *imageStart, int *previous, QString *error);
 
 /*
  * Where the image data of a JPEG begins (its first start-of-scan marker), or
