@@ -14,11 +14,15 @@ struct Command {
 int runPos(const QStringList &args);
 int runCards(const QStringList &args);
 int runOffload(const QStringList &args);
+int runClear(const QStringList &args);
+int runOrientation(const QStringList &args);
 
 inline const Command commands[] = {
     {"pos", "list, download and delete the camera's POS files; USB POS files; read tables", runPos},
     {"cards", "the lens cards found by their volume labels", runCards},
     {"offload", "copy the lens cards into a save folder, geotagging every photo", runOffload},
+    {"clear", "format the lens cards as exFAT and give them back their card files", runClear},
+    {"orientation", "reset the EXIF orientation of a folder tree's photos to 1", runOrientation},
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include "CliArgs.h"
 #include "CliOutput.h"
 #include "Commands.h"
+#include "cards/CardSpace.h"
 #include "dataservice/CardFinder.h"
 #include "dataservice/LensTable.h"
 #include "dataservice/OffloadController.h"
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QStorageInfo>
 #include <QTimer>
 
 namespace {
@@ -47,7 +47,9 @@ const char offloadUsage[] =
 
 QJsonObject cardJson(const Card &card)
 {
-    const QStorageInfo storage(card.volume.mountPath);
+    qint64 free = -1;
+    qint64 total = -1;
+    CardSpace::measure(card.volume.mountPath, &free, &total);
     return {{QStringLiteral("lens"), LensTable::lens(card.disk).key},
             {QStringLiteral("label"), card.volume.label},
             {QStringLiteral("drive"), card.volume.mountPath},
@@ -55,8 +57,8 @@ QJsonObject cardJson(const Card &card)
             {QStringLiteral("photo_folder"), card.photoFolder},
             {QStringLiteral("photos"), card.photos},
             {QStringLiteral("bytes"), card.bytes},
-            {QStringLiteral("free"), storage.isValid() ? storage.bytesAvailable() : 0},
-            {QStringLiteral("total"), storage.isValid() ? storage.bytesTotal() : 0}};
+            {QStringLiteral("free"), free},
+            {QStringLiteral("total"), total}};
 }
 
 int runCardsCommand(const CliArgs &args)
@@ -67,15 +69,22 @@ int runCardsCommand(const CliArgs &args)
         fail(note);
     QJsonArray list;
     for (const Card &card : cards) {
-        list.append(cardJson(card));
+        const QJsonObject fields = cardJson(card);
+        list.append(fields);
+        const qint64 free = fields[QStringLiteral("free")].toInteger();
+        const qint64 total = fields[QStringLiteral("total")].toInteger();
         if (!args.has(QStringLiteral("json")))
-            CliOutput::line(QStringLiteral("%1  %2  %3  %4  %5 photos, %6 MB")
+            CliOutput::line(QStringLiteral("%1  %2  %3  %4  %5 photos, %6 MB, %7")
                                 .arg(LensTable::lens(card.disk).key, -6)
                                 .arg(card.volume.label, card.volume.mountPath,
                                      card.photoFolder.isEmpty() ? QStringLiteral("(no photos)")
                                                                 : card.photoFolder)
                                 .arg(card.photos)
-                                .arg(card.bytes / 1e6, 0, 'f', 1));
+                                .arg(card.bytes / 1e6, 0, 'f', 1)
+                                .arg(total < 0 ? QStringLiteral("space unknown")
+                                               : QStringLiteral("%1 GB free of %2 GB")
+                                                     .arg(free / 1e9, 0, 'f', 2)
+                                                     .arg(total / 1e9, 0, 'f', 2)));
     }
     if (args.has(QStringLiteral("json")))
         CliOutput::json({{QStringLiteral("cards"), list},
