@@ -1,12 +1,15 @@
 #include "ScreenshotTour.h"
 
+#include "cards/ReductionWidget.h"
 #include "dataservice/DataService.h"
 #include "platform/DialogPresenter.h"
 #include "pos/DownloadData.h"
 #include "shell/AirSerial.h"
+#include "shell/MyFlyUi.h"
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
+#include "tools/ModifyWidget.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -161,8 +164,10 @@ void ScreenshotTour::downloadPos()
 }
 
 /*
- * Five folders of photos stand for the five cards (a demonstration needs no
- * root for loop devices), with a POS table; the image data page offloads them.
+ * The five cards: the exFAT loop-device cards that scripts/run.sh mounted
+ * (ORVEX_TOUR_CARDS, as root), or else five folders of photos. They get
+ * photos and the still cameras' card files, and with a POS table the image
+ * data page offloads them.
  */
 void ScreenshotTour::visitImagePage()
 {
@@ -187,10 +192,21 @@ void ScreenshotTour::visitImagePage()
     const QStringList words = {QStringLiteral("Center"), QStringLiteral("Left"),
                                QStringLiteral("Right"), QStringLiteral("Front"),
                                QStringLiteral("Back")};
+    const QString loopCards = qEnvironmentVariable("ORVEX_TOUR_CARDS");
+    const QString cards = loopCards.isEmpty() ? root + QStringLiteral("/cards") : loopCards;
     for (const QString &word : words) {
-        const QString folder =
-            root + QStringLiteral("/cards/") + word + QStringLiteral("/DCIM/100MEDIA");
+        const QString card = cards + QLatin1Char('/') + word;
+        const QString folder = card + QStringLiteral("/DCIM/100MEDIA");
         QDir().mkpath(folder);
+        QDir().mkpath(card + QStringLiteral("/AVF_INFO"));
+        QDir().mkpath(card + QStringLiteral("/PRIVATE/SONY"));
+        for (const char *name :
+             {"AVF_INFO/AVIN0001.BNP", "AVF_INFO/AVIN0001.INP", "AVF_INFO/AVIN0001.INT",
+              "AVF_INFO/PRV00001.BIN", "PRIVATE/SONY/SONYCARD.IND"}) {
+            QFile file(card + QLatin1Char('/') + QLatin1String(name));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(word.toUtf8() + " card file " + name + '\n');
+        }
         for (int k = 0; k < 24; ++k) {
             for (int y = 0; y < picture.height(); y += 4)
                 for (int x = 0; x < picture.width(); x += 4)
@@ -217,19 +233,82 @@ void ScreenshotTour::visitImagePage()
              page->sizeEdit()->setText(QStringLiteral("20"));
              page->unitBox()->setCurrentIndex(1);
              emit page->startControl()->clicked();
-             QTimer::singleShot(150, this, [this] {
-                 save(QStringLiteral("image-page-running.png"));
-                 when(
-                     [this] {
-                         return m_tourPresenter->messages.contains(
-                             QStringLiteral("传输已经完成！"));
-                     },
-                     120, QStringLiteral("the offload"),
-                     [this] {
-                         save(QStringLiteral("image-page-done.png"));
-                         finish();
-                     });
+             when([page] { return page->progress() >= 30; }, 60,
+                  QStringLiteral("the offload's progress"),
+                  [this] {
+                      save(QStringLiteral("image-page-running.png"));
+                      when(
+                          [this] {
+                              return m_tourPresenter->messages.contains(
+                                  QStringLiteral("传输已经完成！"));
+                          },
+                          120, QStringLiteral("the offload"),
+                          [this] {
+                              save(QStringLiteral("image-page-done.png"));
+                              visitClearingPage();
+                          });
+                  });
+         });
+}
+
+/*
+ * The clearing page with the cards measured; on the loop-device cards the
+ * tour also clears them (they are the tour's own) and shows the result.
+ */
+void ScreenshotTour::visitClearingPage()
+{
+    emit Orvex::instance()->navigationEntry(Orvex::ClearEntry)->clicked();
+    ReductionWidget *page = ReductionWidget::instance();
+    const bool loopCards = !qEnvironmentVariable("ORVEX_TOUR_CARDS").isEmpty();
+    when([page, loopCards] { return !loopCards || page->cardsPresent(); }, 10,
+         QStringLiteral("the card measurement"),
+         [this, page, loopCards] {
+             QTimer::singleShot(500, this, [this, page, loopCards] {
+                 save(QStringLiteral("clearing-page.png"));
+                 if (!loopCards) {
+                     visitPhotoTool();
+                     return;
+                 }
+                 emit page->restoreButton()->clicked();
+                 QTimer::singleShot(300, this, [this, page] {
+                     if (MyFlyUi *box = page->waitBox())
+                         box->grab().save(QDir(m_folder).absoluteFilePath(
+                             QStringLiteral("clearing-wait-box.png")));
+                     when([page] { return !page->working(); }, 120,
+                          QStringLiteral("the clearing of the cards"),
+                          [this, page] {
+                              if (MyFlyUi *box = page->waitBox())
+                                  box->close();
+                              QTimer::singleShot(1500, this, [this] {
+                                  save(QStringLiteral("clearing-page-done.png"));
+                                  visitPhotoTool();
+                              });
+                          });
+                 });
              });
+         });
+}
+
+/* The photo tool, reached by the status panel's button, run over the offloaded copies. */
+void ScreenshotTour::visitPhotoTool()
+{
+    emit Orvex::instance()->dataServiceButton()->clicked();
+    auto *page = qobject_cast<ModifyWidget *>(Orvex::instance()->currentPageWidget());
+    if (!page) {
+        std::fprintf(stderr, "orvex: the photo tool did not open\n");
+        ++m_failures;
+        finish();
+        return;
+    }
+    m_tourPresenter->folders = {
+        QDir(m_folder).absoluteFilePath(QStringLiteral("offload-demo/save"))};
+    page->onClicked2();
+    page->onClicked();
+    when([page] { return !page->running() && !page->status().isEmpty(); }, 60,
+         QStringLiteral("the photo tool"),
+         [this] {
+             save(QStringLiteral("photo-tool.png"));
+             finish();
          });
 }
 

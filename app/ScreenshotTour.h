@@ -31,6 +31,8 @@ private:
     void visitPosPage();
     void downloadPos();
     void visitImagePage();
+    void visitClearingPage();
+    void visitPhotoTool();
     /* Call `then` once `ready` holds, checking every 200 ms; after `seconds` count a failure. */
     void when(const std::function<bool()> &ready, int seconds, const QString &what,
               const std::function<void()> &then);

@@ -25,7 +25,36 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
   out=${SCREENSHOT_DIR:-$PWD/screenshots}
   echo "No display: running Orvex under Xvfb to take screenshots."
+  # As root, five exFAT memory cards on loop devices stand for the camera's
+  # cards (the tour fills, offloads and clears them); otherwise plain folders do.
+  cards_dir=$(mktemp -d /tmp/orvex-demo-cards.XXXXXX)
+  cards=()
+  devs=()
+  take_down_cards() {
+    for card in "${cards[@]}"; do
+      umount "$cards_dir/$card" 2>/dev/null || umount -l "$cards_dir/$card" 2>/dev/null || true
+    done
+    for dev in "${devs[@]}"; do losetup -d "$dev" 2>/dev/null || true; done
+    rm -rf "$cards_dir"
+  }
+  trap 'take_down_cards; kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true' EXIT
+  if [ "$(id -u)" = 0 ] && [ -e /dev/fuse ] && command -v mount.exfat-fuse >/dev/null &&
+     command -v mkfs.exfat >/dev/null && losetup -f >/dev/null 2>&1; then
+    for card in Center Left Right Front Back; do
+      truncate -s 160M "$cards_dir/$card.img"
+      mkfs.exfat -L "$card" "$cards_dir/$card.img" >/dev/null
+      dev=$(losetup -f --show "$cards_dir/$card.img") || break
+      devs+=("$dev")
+      mkdir -p "$cards_dir/$card"
+      mount.exfat-fuse "$dev" "$cards_dir/$card" >/dev/null 2>&1 || break
+      cards+=("$card")
+    done
+    if [ "${#cards[@]}" = 5 ]; then
+      export ORVEX_TOUR_CARDS=$cards_dir
+      echo "Five exFAT cards on loop devices are mounted in $cards_dir for the tour."
+    fi
+  fi
   xvfb-run -a -s "-screen 0 1280x800x24" \
     build/Orvex --camera-address 127.0.0.1 --camera-port "$port" --screenshots "$out"
-  echo "Screenshots of the main window (disconnected, connected) and the POS page are in $out"
+  echo "Screenshots of the main window, the POS, image, clearing pages and the photo tool are in $out"
 fi

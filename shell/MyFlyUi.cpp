@@ -66,6 +66,11 @@ QString MyFlyUi::secondLine() const
     return m_second->text();
 }
 
+void MyFlyUi::setButtonsVisible(bool visible)
+{
+    m_ok->setVisible(visible);
+}
+
 void MyFlyUi::onTimeout()
 {
     m_frame = (m_frame + 1) % 3;

@@ -17,6 +17,8 @@ public:
     void setLines(const QString &first, const QString &second);
     QString firstLine() const;
     QString secondLine() const;
+    /* Hide the OK button while the box only asks the user to wait. */
+    void setButtonsVisible(bool visible);
 
 private slots:
     void onTimeout();

@@ -137,7 +137,13 @@ void Orvex::buildStatusPanel()
     m_faultText->setWordWrap(true);
     m_dataServiceButton = new QPushButton(tr("数据服务"), m_statusPanel);
     m_dataServiceButton->setGeometry(40, 210, 75, 23);
-    m_dataServiceButton->hide();
+    /* The photo tool needs no camera: the button opens it whether connected or not. */
+    connect(m_dataServiceButton, &QPushButton::clicked, this, [this] {
+        selectEntry(-1);
+        m_stack->show();
+        m_stack->setCurrentIndex(PhotoToolPage);
+        emit pageShown(PhotoToolPage);
+    });
     m_gpsText = statusLabel(m_statusPanel, {40, 230, 81, 21});
     m_strategyCaption = statusLabel(m_statusPanel, {25, 271, 60, 17});
     m_strategyCaption->setText(tr("当前策略："));
@@ -343,6 +349,11 @@ bool Orvex::cameraIconYellow(StatusDisplay::Icon icon) const
 bool Orvex::statusVisible() const
 {
     return !m_faultText->isHidden();
+}
+
+QWidget *Orvex::currentPageWidget() const
+{
+    return m_stack->currentWidget();
 }
 
 int Orvex::currentPage() const

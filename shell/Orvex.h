@@ -29,7 +29,8 @@ public:
         AssistantEntry,
         PosEntry,
         ImageEntry,
-        ClearEntry
+        ClearEntry,
+        PhotoToolPage /* no navigation entry: the status panel's "数据服务" button */
     };
 
     static Orvex *instance();
@@ -65,11 +66,13 @@ public:
     bool cameraIconYellow(StatusDisplay::Icon icon) const;
     bool statusVisible() const;
     int currentPage() const;
+    QWidget *currentPageWidget() const;
     bool pageStackVisible() const;
     QString navigationImage(int entry) const;
     QString linkButtonImage() const;
     Mylabel *navigationEntry(int entry) const { return m_entries[static_cast<size_t>(entry)]; }
     Mylabel *linkButton() const { return m_linkButton; }
+    QPushButton *dataServiceButton() const { return m_dataServiceButton; }
     TitleBar *titleBar() const { return m_titleBar; }
 
 signals:
