@@ -6,6 +6,7 @@
 #include "platform/DialogPresenter.h"
 #include "platform/VolumeQuery.h"
 #include "pos/MyReadExcelThread.h"
+#include "shell/FramelessWindow.h"
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
 #include "shell/TitleBar.h"
@@ -40,12 +41,7 @@ DataService *DataService::instance()
 DataService::DataService(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(606, 508);
-    QPalette background = palette();
-    background.setBrush(QPalette::Window,
-                        QPixmap(QStringLiteral(":/Orvex/res/configtest_bk.png"))
-                            .scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    setPalette(background);
-    setAutoFillBackground(true);
+    FramelessWindow::setBackground(this, QStringLiteral(":/Orvex/res/configtest_bk.png"));
 
     for (int disk = 0; disk < LensTable::count; ++disk) {
         auto *button = new Mylabel(this);

@@ -104,10 +104,12 @@ bool syncFolder(const QString &folder, QString *why)
     return true;
 }
 
-bool readAt(int fd, quint64 offset, char *data, qint64 size)
+/* pread or pwrite a whole range, going on after short transfers and interruptions. */
+template <typename Transfer, typename Byte>
+bool wholeRange(Transfer transfer, int fd, quint64 offset, Byte *data, qint64 size)
 {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+        const ssize_t n = transfer(fd, data, size_t(size), off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -119,19 +121,14 @@ bool readAt(int fd, quint64 offset, char *data, qint64 size)
     return true;
 }
 
+bool readAt(int fd, quint64 offset, char *data, qint64 size)
+{
+    return wholeRange(::pread, fd, offset, data, size);
+}
+
 bool writeAt(int fd, quint64 offset, const char *data, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        offset += quint64(n);
-        size -= n;
-    }
-    return true;
+    return wholeRange(::pwrite, fd, offset, data, size);
 }
 
 quint64 readLe(const char *p, int bytes)

@@ -5,6 +5,7 @@
 #include "platform/QDeviceWatcher.h"
 #include "platform/VolumeQuery.h"
 #include "shell/CameraFields.h"
+#include "shell/FramelessWindow.h"
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -55,12 +55,7 @@ DownloadData *DownloadData::instance()
 DownloadData::DownloadData(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(606, 508);
-    QPalette background = palette();
-    background.setBrush(QPalette::Window,
-                        QPixmap(QStringLiteral(":/Orvex/res/configtest_bk.png"))
-                            .scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    setPalette(background);
-    setAutoFillBackground(true);
+    FramelessWindow::setBackground(this, QStringLiteral(":/Orvex/res/configtest_bk.png"));
 
     m_deviceButton = imageButton(this, QRect(30, 20, 120, 34), devicePictures.resting);
     m_usbButton = imageButton(this, QRect(165, 20, 120, 34), usbPictures.resting);
