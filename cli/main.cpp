@@ -29,7 +29,7 @@ void printUsage(FILE *stream)
 {
     std::fputs(usage, stream);
     for (const Command &command : commands)
-        std::fprintf(stream, "  %-8s %s\n", command.name, command.summary);
+        std::fprintf(stream, "  %-12s %s\n", command.name, command.summary);
 }
 
 } // namespace
