@@ -2,6 +2,7 @@
 
 #include "CardFormatter.h"
 #include "CardGuard.h"
+#include "dataservice/BlocksExchangeWriter.h"
 #include "dataservice/LensTable.h"
 #include "dataservice/TaskConfig.h"
 #include "platform/AppPaths.h"
@@ -55,22 +56,10 @@ std::optional<std::array<QSet<QString>, LensTable::count>> transferred(const QSt
     if (!config || !config->success)
         return std::nullopt;
     std::array<QSet<QString>, LensTable::count> held;
-    for (const Lens &lens : LensTable::lenses()) {
-        QFile file(dataDir + QLatin1Char('/') + lens.key + QStringLiteral(".txt"));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        /* path,model,make,focal length,width,height,shot time,original time: the path may hold
-         * commas */
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            QStringList fields = QString::fromUtf8(line).split(QLatin1Char(','));
-            if (fields.size() < 8)
-                continue;
-            fields.resize(fields.size() - 7);
-            const QString path = fields.join(QLatin1Char(','));
-            if (path != QStringLiteral("照片路径"))
-                held[lens.disk].insert(QFileInfo(path).fileName());
-        }
-    }
+    for (const Lens &lens : LensTable::lenses())
+        for (const PhotoLine &line : BlocksExchangeWriter::readPhotoLines(
+                 dataDir + QLatin1Char('/') + lens.key + QStringLiteral(".txt")))
+            held[static_cast<size_t>(lens.disk)].insert(QFileInfo(line.path).fileName());
     return held;
 }
 
@@ -231,6 +220,13 @@ const QStringList &cardFiles()
         QStringLiteral("AVF_INFO/PRV00001.BIN"),
     };
     return files;
+}
+
+QString lastSaveFolder(const QString &dataDir)
+{
+    QString ignored;
+    const std::optional<TaskConfig> config = TaskConfig::read(TaskConfig::path(dataDir), &ignored);
+    return config ? config->saveDir : QString();
 }
 
 QList<ClearCard> survey(const QList<int> &disks, const QString &saveFolder, const QString &dataDir)

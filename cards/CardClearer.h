@@ -60,6 +60,9 @@ QList<ClearCard> survey(const QList<int> &disks, const QString &saveFolder, cons
  */
 QString replacementFolder(const QString &dataDir, QString *why);
 
+/* The save folder of the last transfer (Taskconfig.xml): its volume is never a card. */
+QString lastSaveFolder(const QString &dataDir);
+
 /* Progress of a clearing: the lens and what is being done to its card now. */
 using Progress = std::function<void(int disk, const QString &step)>;
 

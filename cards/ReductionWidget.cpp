@@ -3,7 +3,6 @@
 #include "CheckQ7Thread.h"
 #include "ClearThread.h"
 #include "dataservice/LensTable.h"
-#include "dataservice/TaskConfig.h"
 #include "platform/AppPaths.h"
 #include "platform/DialogPresenter.h"
 #include "shell/FramelessWindow.h"
@@ -24,14 +23,6 @@ const char *const failIcon = ":/Orvex/res/icon_fail.png";
 
 /* The rows of the page from the top, by the lens's word. */
 const char *const rowOrder[] = {"Front", "Back", "Right", "Left", "Center"};
-
-/* The save folder of the last transfer: its volume is never cleared. */
-QString lastSaveFolder(const QString &dataDir)
-{
-    QString ignored;
-    const auto config = TaskConfig::read(TaskConfig::path(dataDir), &ignored);
-    return config ? config->saveDir : QString();
-}
 
 } // namespace
 
@@ -159,7 +150,7 @@ void ReductionWidget::restore()
     if (!m_cardsPresent || m_thread)
         return;
     const QString dataDir = AppPaths::dataDir();
-    const QString saveFolder = lastSaveFolder(dataDir);
+    const QString saveFolder = CardClearer::lastSaveFolder(dataDir);
     const QList<ClearCard> cards = CardClearer::survey({}, saveFolder, dataDir);
 
     /* The question names what each card holds and what the last transfer lacks. */

@@ -4,7 +4,6 @@
 #include "Commands.h"
 #include "cards/CardClearer.h"
 #include "dataservice/LensTable.h"
-#include "dataservice/TaskConfig.h"
 #include "platform/AppPaths.h"
 
 #include <QJsonArray>
@@ -79,9 +78,7 @@ int runClearCommand(const CliArgs &args)
             disks << disk;
     }
     const QString dataDir = AppPaths::dataDir();
-    QString error;
-    const std::optional<TaskConfig> config = TaskConfig::read(TaskConfig::path(dataDir), &error);
-    const QString saveFolder = config ? config->saveDir : QString();
+    const QString saveFolder = CardClearer::lastSaveFolder(dataDir);
     const QList<ClearCard> cards = CardClearer::survey(disks, saveFolder, dataDir);
 
     int status = CliOutput::Done;
