@@ -5,8 +5,10 @@
 #include "pages/CollectAssistant.h"
 #include "pages/ConfigTesUi.h"
 #include "pages/DeviceInfo.h"
+#include "pages/UpdataUi.h"
 #include "pos/DownloadData.h"
 #include "shell/Orvex.h"
+#include "shell/TitleBar.h"
 #include "tools/ModifyWidget.h"
 
 void installOrvexPages()
@@ -18,4 +20,6 @@ void installOrvexPages()
     Orvex::instance()->setPages({DeviceInfo::instance(), new ConfigTesUi, new CollectAssistant,
                                  DownloadData::instance(), DataService::instance(),
                                  ReductionWidget::instance(), new ModifyWidget});
+    QObject::connect(Orvex::instance()->titleBar(), &TitleBar::versionRequested, Orvex::instance(),
+                     [] { UpdataUi::open(Orvex::instance()); });
 }

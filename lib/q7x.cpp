@@ -90,10 +90,21 @@ double tenths(uint16_t raw)
     return static_cast<double>(static_cast<float>(raw) * 0.1f);
 }
 
-/* Firmware 4.41 and later reports the cameras' own state in status byte 25. */
+/*
+ * Firmware 4.41 and later reports the cameras' own state in status byte 25.
+ * Versions read as decimal numbers (minor 5 is 4.5, later than 4.41), so the
+ * minor is compared as a fraction: minor / 10^digits >= 0.41.
+ */
 bool firmware_reports_state(q7x_t *cam)
 {
-    return get(cam->version_major) == 4 && get(cam->version_minor) >= 41;
+    const unsigned major = get(cam->version_major);
+    const unsigned minor = get(cam->version_minor);
+    if (major != 4)
+        return major > 4;
+    unsigned scale = 10;
+    while (minor >= scale)
+        scale *= 10;
+    return minor * 100 >= 41 * scale;
 }
 
 void store_text(char *field, const uint8_t *bytes, int length)

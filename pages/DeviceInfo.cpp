@@ -1,10 +1,15 @@
 #include "DeviceInfo.h"
 
+#include "DeviceIdentity.h"
+#include "FirmwareUpgrade.h"
+#include "ShengJiUi.h"
+#include "platform/DialogPresenter.h"
 #include "pos/PosRules.h"
 #include "shell/CameraFields.h"
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
 
+#include <QDebug>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -18,6 +23,11 @@ QLabel *textLabel(QWidget *parent, const QString &text, int x, int y, int width)
     label->setFont(QFont(QStringLiteral("微软雅黑"), 11));
     label->setStyleSheet(QStringLiteral("color:rgb(255, 255, 255);"));
     return label;
+}
+
+bool cameraConnected()
+{
+    return Orvex::instance()->cameraConnected == 1 && QNetConfig::instance()->cameraHandle();
 }
 
 } // namespace
@@ -42,6 +52,7 @@ DeviceInfo::DeviceInfo(QWidget *parent) : QWidget(parent)
     m_hardware = textLabel(this, QStringLiteral("V1.0"), 280, 280, 200);
     m_update = new QPushButton(tr("更新"), this);
     m_update->setGeometry(280, 330, 90, 28);
+    connect(m_update, &QPushButton::clicked, this, &DeviceInfo::onUpdateClicked);
     m_identity = {m_serial,          m_version,  m_releaseDate, m_firmwareDate,
                   m_hardwareCaption, m_hardware, m_update};
     setIdentityVisible(false);
@@ -51,6 +62,8 @@ DeviceInfo::DeviceInfo(QWidget *parent) : QWidget(parent)
     m_releaseDatePoll->start(500);
     m_versionCheck = new QTimer(this);
     connect(m_versionCheck, &QTimer::timeout, this, &DeviceInfo::onVersionCheck);
+    m_identityRefresh = new QTimer(this);
+    connect(m_identityRefresh, &QTimer::timeout, this, &DeviceInfo::refreshIdentity);
 
     QNetConfig *link = QNetConfig::instance();
     connect(link, &QNetConfig::linkOpened, this, [this] { startReleaseDatePoll(500); });
@@ -100,9 +113,24 @@ QString DeviceInfo::versionText() const
     return m_version->text();
 }
 
+QString DeviceInfo::hardwareText() const
+{
+    return m_hardware->text();
+}
+
 QString DeviceInfo::releaseDateText() const
 {
     return m_releaseDate->text();
+}
+
+bool DeviceInfo::versionCheckActive() const
+{
+    return m_versionCheck->isActive();
+}
+
+bool DeviceInfo::identityRefreshActive() const
+{
+    return m_identityRefresh->isActive();
 }
 
 int DeviceInfo::posRecordSizeFor(const QString &serial)
@@ -115,20 +143,14 @@ void DeviceInfo::refreshIdentity()
     q7x_t *camera = QNetConfig::instance()->cameraHandle();
     if (!camera)
         return;
-    using CameraFields::load;
-    const int major = load(camera->version_major);
-    const int minor = load(camera->version_minor);
-    if (major == 0 && minor == 0)
-        return;
-    const QString serial = CameraFields::text(camera->serial_number);
-    const QString version = QStringLiteral("%1.%2").arg(major).arg(minor);
-    m_serial->setText(serial);
-    m_version->setText(QStringLiteral("V") + version);
-    m_hardware->setText(QStringLiteral("V%1.0").arg(load(camera->model_flag)));
+    const DeviceIdentity::Identity identity = DeviceIdentity::read(camera);
+    m_serial->setText(identity.serial);
+    m_hardware->setText(DeviceIdentity::hardwareText(identity.modelFlag));
+    m_version->setText(DeviceIdentity::versionText(identity.major, identity.minor));
     Orvex *window = Orvex::instance();
-    window->serialNumber = serial;
-    window->firmwareVersion = version;
-    if (const int size = posRecordSizeFor(serial))
+    window->serialNumber = identity.serial;
+    window->firmwareVersion = identity.version();
+    if (const int size = posRecordSizeFor(identity.serial))
         window->posRecordSize = size;
 }
 
@@ -138,8 +160,10 @@ void DeviceInfo::onReleaseDatePoll()
     if (!camera)
         return;
     const QString date = CameraFields::text(camera->release_date);
-    if (date.isEmpty()) {
+    qDebug() << "release date:" << date;
+    if (date.size() < 5) {
         q7x_get_builddate(camera);
+        m_releaseDate->clear();
         return;
     }
     m_releaseDate->setText(date);
@@ -149,8 +173,49 @@ void DeviceInfo::onReleaseDatePoll()
 void DeviceInfo::onVersionCheck()
 {
     refreshIdentity();
-    q7x_t *camera = QNetConfig::instance()->cameraHandle();
-    if (camera && (CameraFields::load(camera->version_major) != 0 ||
-                   CameraFields::load(camera->version_minor) != 0))
+    const UpdateConfig config = readUpdateConfig();
+    if (!config.problem.isEmpty() && !m_configProblemLogged) {
+        qInfo("no firmware offer: %s", qPrintable(config.problem));
+        m_configProblemLogged = true;
+    }
+    const QString current = DeviceIdentity::read(QNetConfig::instance()->cameraHandle()).version();
+    switch (DeviceIdentity::versionCheck(config.newestVersion, current)) {
+    case DeviceIdentity::VersionCheck::Stop:
         m_versionCheck->stop();
+        return;
+    case DeviceIdentity::VersionCheck::Retry:
+        return;
+    case DeviceIdentity::VersionCheck::Offer:
+        break;
+    }
+    m_versionCheck->stop();
+    m_identityRefresh->start(1000);
+    if (DialogPresenter::instance()->ask(Orvex::instance(),
+                                         tr("当前固件版本是") + current + tr(",是否升级？")))
+        upgradeAsConfigured();
+}
+
+void DeviceInfo::upgradeAsConfigured()
+{
+    const UpdateConfig config = readUpdateConfig();
+    if (config.firmwarePath.isEmpty()) {
+        DialogPresenter::instance()->warn(Orvex::instance(), tr("升级配置文件有误！"),
+                                          config.problem);
+        return;
+    }
+    ShengJiUi::startUpgrade(config.firmwarePath, FirmwareUpgrade::configuredOptions());
+}
+
+void DeviceInfo::onUpdateClicked()
+{
+    Orvex *window = Orvex::instance();
+    DialogPresenter *presenter = DialogPresenter::instance();
+    if (!cameraConnected()) {
+        presenter->warn(window, tr("相机未连接！"), QString());
+        return;
+    }
+    const QString file = presenter->askOpenFile(window, tr("打开"), QStringLiteral("(*.bin)"));
+    if (file.isEmpty())
+        return;
+    ShengJiUi::startUpgrade(file, FirmwareUpgrade::manualOptions());
 }

@@ -1,7 +1,9 @@
 /*
- * The device information page: the camera's serial number, firmware version
- * and release date. While no camera is connected its seven identity widgets
- * are hidden.
+ * The device information page, first page of the main window's stack: the
+ * camera's serial number, firmware and hardware versions and release date,
+ * the offer of the firmware named in UpdateConfig.xml when it is newer than
+ * the camera's, and the "更新" button that upgrades from a file the operator
+ * chooses. While no camera is connected its seven identity widgets are hidden.
  */
 #ifndef PAGES_DEVICEINFO_H
 #define PAGES_DEVICEINFO_H
@@ -26,20 +28,30 @@ public:
     void startVersionCheck(int periodMs);
     void stopVersionCheck();
 
+    /* For tests and screenshots: what the page shows and which timers run. */
     QString serialText() const;
     QString versionText() const;
+    QString hardwareText() const;
     QString releaseDateText() const;
+    bool versionCheckActive() const;
+    bool identityRefreshActive() const;
 
     /* POS record size for a serial number; 0 when the serial number does not tell. */
     static int posRecordSizeFor(const QString &serial);
 
+public slots:
+    /* "更新": upgrade from a file the operator chooses. */
+    void onUpdateClicked();
+
 private slots:
     void onReleaseDatePoll();
     void onVersionCheck();
+    void refreshIdentity();
 
 private:
     explicit DeviceInfo(QWidget *parent = nullptr);
-    void refreshIdentity();
+    /* The upgrade offered after the version check, with the file UpdateConfig.xml names. */
+    void upgradeAsConfigured();
 
     QLabel *m_serial;
     QLabel *m_version;
@@ -51,6 +63,8 @@ private:
     std::array<QWidget *, 7> m_identity{};
     QTimer *m_releaseDatePoll;
     QTimer *m_versionCheck;
+    QTimer *m_identityRefresh;
+    bool m_configProblemLogged = false;
 };
 
 #endif

@@ -1,5 +1,9 @@
 #include "UpdataUi.h"
 
+#include "DeviceIdentity.h"
+#include "FirmwareUpgrade.h"
+#include "ShengJiUi.h"
+#include "platform/DialogPresenter.h"
 #include "shell/CameraFields.h"
 #include "shell/FramelessWindow.h"
 #include "shell/Orvex.h"
@@ -40,17 +44,57 @@ UpdataUi::UpdataUi(QWidget *parent) : QDialog(parent)
     m_checkNew = new QPushButton(tr("检查新版本"), this);
     m_checkNew->setGeometry(170, 172, 100, 28);
 
+    /* "检查新版本" has nothing to look at: there is no update server. */
+    connect(m_localUpgrade, &QPushButton::clicked, this, &UpdataUi::onLocalUpgrade);
+
     QNetConfig *config = QNetConfig::instance();
     const bool connected = Orvex::instance()->cameraConnected == 1 && config->cameraHandle();
     m_localUpgrade->setEnabled(connected);
     m_checkNew->setEnabled(connected);
     if (connected) {
-        q7x_t *camera = config->cameraHandle();
-        m_serial->setText(CameraFields::text(camera->serial_number));
-        m_version->setText(QStringLiteral("V%1.%2")
-                               .arg(CameraFields::load(camera->version_major))
-                               .arg(CameraFields::load(camera->version_minor)));
+        const DeviceIdentity::Identity identity = DeviceIdentity::read(config->cameraHandle());
+        m_serial->setText(identity.serial);
+        m_version->setText(DeviceIdentity::versionText(identity.major, identity.minor));
     }
     if (rvtele_t *link = config->link(); link && CameraFields::load(link->loader_status) == 2)
         m_status->setText(tr("飞控升级失败"));
+}
+
+UpdataUi *UpdataUi::open(QWidget *window)
+{
+    auto *dialog = new UpdataUi(window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    FramelessWindow::placeAtThird(dialog, window);
+    dialog->show();
+    return dialog;
+}
+
+QString UpdataUi::serialText() const
+{
+    return m_serial->text();
+}
+
+QString UpdataUi::versionText() const
+{
+    return m_version->text();
+}
+
+QString UpdataUi::statusText() const
+{
+    return m_status->text();
+}
+
+bool UpdataUi::upgradeEnabled() const
+{
+    return m_localUpgrade->isEnabled();
+}
+
+void UpdataUi::onLocalUpgrade()
+{
+    const QString file =
+        DialogPresenter::instance()->askOpenFile(this, tr("打开"), QStringLiteral("(*.bin)"));
+    if (file.isEmpty())
+        return;
+    ShengJiUi::startUpgrade(file, FirmwareUpgrade::localOptions(), [this] { close(); });
 }

@@ -1,4 +1,8 @@
-/* The version dialog of the title bar: serial number and firmware version. */
+/*
+ * The version dialog of the title bar's update button: the camera's serial
+ * number and firmware version, "本地升级" (upgrade from a file the operator
+ * chooses) and "检查新版本". Made anew each time it is opened.
+ */
 #ifndef PAGES_UPDATAUI_H
 #define PAGES_UPDATAUI_H
 
@@ -12,6 +16,19 @@ class UpdataUi : public QDialog {
 
 public:
     explicit UpdataUi(QWidget *parent = nullptr);
+
+    /* A new dialog over `window`, window-modal, at a third of its width and height. */
+    static UpdataUi *open(QWidget *window);
+
+    /* For tests and screenshots: what the dialog shows. */
+    QString serialText() const;
+    QString versionText() const;
+    QString statusText() const;
+    bool upgradeEnabled() const;
+
+public slots:
+    /* "本地升级": choose a file; the dialog closes itself when the upgrade starts. */
+    void onLocalUpgrade();
 
 private:
     QLabel *m_serial;

@@ -1,5 +1,7 @@
 #include "StatusDisplay.h"
 
+#include "pages/DeviceIdentity.h"
+
 #include <QCoreApplication>
 
 namespace StatusDisplay {
@@ -55,7 +57,7 @@ Strategy strategy(int mode, int fixTime, int distanceInterval)
 
 bool isNewFirmware(int major, int minor)
 {
-    return major == 4 && minor >= 41;
+    return DeviceIdentity::isNewFirmware(major, minor);
 }
 
 Cameras cameras(int major, int minor, int faultMask, int selfCheck)

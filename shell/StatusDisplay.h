@@ -30,7 +30,7 @@ struct Cameras {
     bool changed = true; // false: leave icons and keep the previous fault text's place
 };
 
-/* New firmware: major 4, minor 41 or more. */
+/* New firmware: 4.41 or later as a decimal number (4.5 and 5.0 are new, 4.40 is not). */
 bool isNewFirmware(int major, int minor);
 
 /*

@@ -2,7 +2,6 @@
 
 #include "FramelessWindow.h"
 #include "Mylabel.h"
-#include "pages/UpdataUi.h"
 #include "platform/AppPaths.h"
 
 #include <QDesktopServices>
@@ -85,11 +84,7 @@ void TitleBar::onClicked()
         if (QFileInfo::exists(document))
             QDesktopServices::openUrl(QUrl::fromLocalFile(document));
     } else if (button == m_version) {
-        auto *dialog = new UpdataUi(window);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->setWindowModality(Qt::WindowModal);
-        FramelessWindow::placeAtThird(dialog, window);
-        dialog->show();
+        emit versionRequested();
     } else if (button == m_minimise) {
         window->showMinimized();
     } else if (button == m_close) {

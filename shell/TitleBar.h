@@ -18,6 +18,8 @@ public:
 
 signals:
     void signalclose();
+    /* The update button was pressed: the version dialog is wanted. */
+    void versionRequested();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;

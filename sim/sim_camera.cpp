@@ -88,7 +88,13 @@ Camera::Camera(const Options &options) : options_(options)
 
 bool Camera::firmware_new() const
 {
-    return options_.version_major == 4 && options_.version_minor >= 41;
+    /* 4.41 or later as a decimal number: minor 5 is 4.5, later than 4.41. */
+    if (options_.version_major != 4)
+        return options_.version_major > 4;
+    long scale = 10;
+    while (options_.version_minor >= scale)
+        scale *= 10;
+    return options_.version_minor * 100L >= 41 * scale;
 }
 
 void Camera::expose()
@@ -192,7 +198,7 @@ Bytes Camera::status_frame() const
                 in_order |= static_cast<uint8_t>(1u << i);
         frame[25] = in_order;
     }
-    put_be16(frame, 27, 1); /* landing-gear signal present */
+    put_be16(frame, 27, options_.landing_gear ? 1 : 0); /* landing-gear signal */
     frame[29] = 0;
     put_be16(frame, 30, 385); /* 38.5 degrees inside the housing */
     seal(frame);

@@ -39,6 +39,12 @@ public:
     Bytes status_frame() const;
     Bytes identity_frame() const;
     Bytes release_date_frame() const;
+    /* The firmware reported from now on (after an upgrade). */
+    void set_firmware(int major, int minor)
+    {
+        options_.version_major = major;
+        options_.version_minor = minor;
+    }
 
     /* The strategy in force while the work mode is on; debug mode (1) while it is off. */
     int mode() const { return working_ ? params_[0] : 1; }

@@ -44,6 +44,12 @@ std::vector<Bytes> Loader::on_frame(const Bytes &frame)
 {
     if (frame.size() < 11 || frame[7] != kLoaderMessageId)
         return {};
+    if (stalled()) {
+        if (!stall_reported_)
+            fprintf(stderr, "q7sim: loader: stalled after %zu bytes\n", image_.size());
+        stall_reported_ = true;
+        return {};
+    }
     switch (frame[9]) {
     case kGotoLoader: {
         active_ = true;

@@ -68,6 +68,7 @@ const char *usage_text()
            "  --release-date D    release date, 10 characters (default 2016-08-25)\n"
            "  --satellites N      satellites in view (default 12)\n"
            "  --faulty 1,3        still cameras that are at fault\n"
+           "  --no-landing-gear   report no landing-gear signal\n"
            "  --rate HZ           status rounds per second (default 4)\n"
            "  --pos-rate N        POS records sent per second in a download (default 4000)\n"
            "  --loss P            probability that a datagram is lost\n"
@@ -81,6 +82,9 @@ const char *usage_text()
            "  --seed N            seed of the fault generator (default 1)\n"
            "  --verbose           log every frame received\n"
            "  --loader-image F    write each firmware image the loader accepts to file F\n"
+           "  --loader-stall-at N the loader answers no more once N bytes of an image have\n"
+           "                      arrived (0: it takes the announce, then acknowledges nothing)\n"
+           "  --upgraded-firmware M.N  the firmware reported once the loader took an image\n"
            "The listening address and port are printed on the first line of standard output.\n";
 }
 
@@ -95,6 +99,10 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
         }
         if (name == "--verbose") {
             options.verbose = true;
+            continue;
+        }
+        if (name == "--no-landing-gear") {
+            options.landing_gear = false;
             continue;
         }
         if (i + 1 >= argc) {
@@ -149,6 +157,13 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
         } else if (name == "--loader-image") {
             ok = !value.empty();
             options.loader_image = value;
+        } else if (name == "--upgraded-firmware") {
+            Options upgraded;
+            ok = parse_version(value, upgraded);
+            options.upgraded_major = upgraded.version_major;
+            options.upgraded_minor = upgraded.version_minor;
+        } else if (name == "--loader-stall-at") {
+            ok = to_long(value, 0, 0x7fffffff, options.loader_stall_at);
         } else if (name == "--seed") {
             ok = to_long(value, 0, 0x7fffffff, number);
             options.seed = static_cast<uint32_t>(number);

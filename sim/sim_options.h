@@ -27,12 +27,16 @@ struct Options {
     std::string release_date = "2016-08-25";
     int satellites = 12;
     unsigned faulty_cameras = 0; /* bit i: camera i + 1 is faulty */
+    bool landing_gear = true;    /* the status frame's landing-gear signal */
     double status_rate = 4;      /* status rounds ('A', 'B', 'C') per second */
     double pos_rate = 4000;      /* POS records sent per second during a download */
     uint32_t seed = 1;
     bool verbose = false;
-    std::string loader_image; /* where the loader writes a complete, correct image */
-    int short_file = 0;       /* POS file (1 to 14) whose records stop half-way; 0: none */
+    std::string loader_image;  /* where the loader writes a complete, correct image */
+    long loader_stall_at = -1; /* image bytes after which the loader is silent; < 0: never */
+    int upgraded_major = -1;   /* firmware reported once the loader accepted an image */
+    int upgraded_minor = -1;   /* (< 0: the version does not change) */
+    int short_file = 0;        /* POS file (1 to 14) whose records stop half-way; 0: none */
     FaultOptions faults;
 };
 

@@ -25,8 +25,8 @@ bool is_hello(const Bytes &frame)
 } // namespace
 
 Server::Server(const Options &options)
-    : options_(options), camera_(options), loader_(options.loader_image), pos_(options),
-      faults_(options.faults, options.seed), start_(std::chrono::steady_clock::now())
+    : options_(options), camera_(options), loader_(options.loader_image, options.loader_stall_at),
+      pos_(options), faults_(options.faults, options.seed), start_(std::chrono::steady_clock::now())
 {
 }
 
@@ -105,7 +105,11 @@ void Server::on_frame(const Bytes &frame, const sockaddr_in &from)
     if (options_.verbose)
         fprintf(stderr, "q7sim: frame of %zu bytes, byte 3 0x%02x\n", frame.size(), frame[3]);
     if (frame.size() >= 11 && frame[7] == kLoaderMessageId && frame[3] != 'C') {
+        const int accepted = loader_.images_accepted();
         send(loader_.on_frame(frame));
+        /* The controller restarts with the new firmware. */
+        if (loader_.images_accepted() != accepted && options_.upgraded_major >= 0)
+            camera_.set_firmware(options_.upgraded_major, options_.upgraded_minor);
         return;
     }
     if (frame[3] != 'C' || frame.size() != kCommandFrameLength)

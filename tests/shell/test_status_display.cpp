@@ -69,8 +69,11 @@ private slots:
                                           << "";
         QTest::newRow("unknown version counts as old") << 0 << 0 << 0b01000 << 0 << "..Y.."
                                                        << "4号相机故障，请检查";
-        QTest::newRow("5.0 is not new firmware") << 5 << 0 << 0b10000 << 1 << "....Y"
-                                                 << "5号相机故障，请检查";
+        /* Versions compare as decimal numbers: 4.5 and 5.0 are later than 4.41. */
+        QTest::newRow("4.5 is new firmware") << 4 << 5 << 0b01111 << 1 << "....Y"
+                                             << "5号相机故障，请检查";
+        QTest::newRow("5.0 is new firmware") << 5 << 0 << 0b01111 << 1 << "....Y"
+                                             << "5号相机故障，请检查";
     }
     void cameras()
     {

@@ -170,6 +170,8 @@ TEST_P(FaultyCameraWithSimulator, ShowsInTheFaultMaskWithTheFirmwaresMeaning)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Firmware, FaultyCameraWithSimulator, testing::Values("4.40", "4.41"));
+/* 4.5 and 5.0 are later than 4.41 as decimal numbers: the new meaning. */
+INSTANTIATE_TEST_SUITE_P(Firmware, FaultyCameraWithSimulator,
+                         testing::Values("4.40", "4.41", "4.5", "5.0"));
 
 } // namespace
