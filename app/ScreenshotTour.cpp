@@ -2,6 +2,8 @@
 
 #include "cards/ReductionWidget.h"
 #include "dataservice/DataService.h"
+#include "pages/CollectAssistant.h"
+#include "pages/ConfigTesUi.h"
 #include "platform/DialogPresenter.h"
 #include "pos/DownloadData.h"
 #include "shell/AirSerial.h"
@@ -127,7 +129,33 @@ void ScreenshotTour::connectCamera()
                 ++m_failures;
             }
             save(QStringLiteral("main-window-connected.png"));
-            visitPosPage();
+            visitDevicePages();
+        });
+    });
+}
+
+/* The strategy page as the camera's record set it, the debug page, then a flight plan. */
+void ScreenshotTour::visitDevicePages()
+{
+    emit Orvex::instance()->navigationEntry(Orvex::ConfigTestEntry)->clicked();
+    auto *config = qobject_cast<ConfigTesUi *>(Orvex::instance()->currentPageWidget());
+    QTimer::singleShot(1500, this, [this, config] {
+        save(QStringLiteral("strategy-page.png"));
+        if (config)
+            config->selectTab(ConfigTesUi::DebugTab);
+        QTimer::singleShot(1000, this, [this] {
+            save(QStringLiteral("debug-page.png"));
+            emit Orvex::instance()->navigationEntry(Orvex::AssistantEntry)->clicked();
+            if (auto *assistant =
+                    qobject_cast<CollectAssistant *>(Orvex::instance()->currentPageWidget())) {
+                assistant->gsdEdit()->setText(QStringLiteral("5"));
+                assistant->focalEdit()->setText(QStringLiteral("35"));
+                assistant->onCalculate();
+            }
+            QTimer::singleShot(300, this, [this] {
+                save(QStringLiteral("assistant-page.png"));
+                visitPosPage();
+            });
         });
     });
 }

@@ -28,6 +28,7 @@ public:
 private:
     bool save(const QString &name);
     void connectCamera();
+    void visitDevicePages();
     void visitPosPage();
     void downloadPos();
     void visitImagePage();
