@@ -1,6 +1,7 @@
 #include "DeviceIdentity.h"
 
 #include "shell/CameraFields.h"
+#include "shell/StatusDisplay.h"
 
 #include <optional>
 
@@ -90,7 +91,7 @@ int compareVersions(const QString &a, const QString &b)
 
 bool isNewFirmware(int major, int minor)
 {
-    return compareVersions(versionNumber(major, minor), QStringLiteral("4.41")) >= 0;
+    return StatusDisplay::isNewFirmware(major, minor);
 }
 
 VersionCheck versionCheck(const QString &configured, const QString &current)

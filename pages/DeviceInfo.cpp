@@ -203,7 +203,8 @@ void DeviceInfo::upgradeAsConfigured()
                                           config.problem);
         return;
     }
-    ShengJiUi::startUpgrade(config.firmwarePath, FirmwareUpgrade::configuredOptions());
+    followUpgrade(
+        ShengJiUi::startUpgrade(config.firmwarePath, FirmwareUpgrade::configuredOptions()));
 }
 
 void DeviceInfo::onUpdateClicked()
@@ -217,5 +218,12 @@ void DeviceInfo::onUpdateClicked()
     const QString file = presenter->askOpenFile(window, tr("打开"), QStringLiteral("(*.bin)"));
     if (file.isEmpty())
         return;
-    ShengJiUi::startUpgrade(file, FirmwareUpgrade::manualOptions());
+    followUpgrade(ShengJiUi::startUpgrade(file, FirmwareUpgrade::manualOptions()));
+}
+
+void DeviceInfo::followUpgrade(ShengJiUi *dialog)
+{
+    /* The new firmware has its own release date: ask for it again once it runs. */
+    if (dialog)
+        connect(dialog, &ShengJiUi::upgraded, this, [this] { startReleaseDatePoll(500); });
 }

@@ -15,6 +15,8 @@ class QLabel;
 class QPushButton;
 class QTimer;
 
+class ShengJiUi;
+
 class DeviceInfo : public QWidget {
     Q_OBJECT
 
@@ -25,6 +27,8 @@ public:
     bool identityVisible() const;
 
     void startReleaseDatePoll(int periodMs);
+    /* Ask for the release date again once the upgrade of `dialog` (may be none) succeeds. */
+    void followUpgrade(ShengJiUi *dialog);
     void startVersionCheck(int periodMs);
     void stopVersionCheck();
 

@@ -1,7 +1,6 @@
 #include "ShengJiUi.h"
 
 #include "DeviceIdentity.h"
-#include "DeviceInfo.h"
 #include "platform/DialogPresenter.h"
 #include "shell/CameraFields.h"
 #include "shell/FramelessWindow.h"
@@ -202,7 +201,7 @@ void ShengJiUi::onFinished()
     setUpgrading(false);
     QNetConfig::instance()->resetLastSeenIndex();
     m_versionPoll->start(500);
-    DeviceInfo::instance()->startReleaseDatePoll(500);
+    emit upgraded();
 }
 
 void ShengJiUi::onFailed(FirmwareUpgrade::Failure failure, const QString &reason)

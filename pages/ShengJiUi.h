@@ -55,6 +55,10 @@ public:
     QString resultText() const;
     bool succeeded() const { return m_succeeded; }
 
+signals:
+    /* The loader confirmed the new firmware. */
+    void upgraded();
+
 protected:
     /* Neither Escape nor the window system closes the dialog while the upgrade runs. */
     void reject() override;

@@ -1,6 +1,7 @@
 #include "UpdataUi.h"
 
 #include "DeviceIdentity.h"
+#include "DeviceInfo.h"
 #include "FirmwareUpgrade.h"
 #include "ShengJiUi.h"
 #include "platform/DialogPresenter.h"
@@ -96,5 +97,6 @@ void UpdataUi::onLocalUpgrade()
         DialogPresenter::instance()->askOpenFile(this, tr("打开"), QStringLiteral("(*.bin)"));
     if (file.isEmpty())
         return;
-    ShengJiUi::startUpgrade(file, FirmwareUpgrade::localOptions(), [this] { close(); });
+    DeviceInfo::instance()->followUpgrade(
+        ShengJiUi::startUpgrade(file, FirmwareUpgrade::localOptions(), [this] { close(); }));
 }

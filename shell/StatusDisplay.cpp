@@ -1,7 +1,5 @@
 #include "StatusDisplay.h"
 
-#include "pages/DeviceIdentity.h"
-
 #include <QCoreApplication>
 
 namespace StatusDisplay {
@@ -57,7 +55,16 @@ Strategy strategy(int mode, int fixTime, int distanceInterval)
 
 bool isNewFirmware(int major, int minor)
 {
-    return DeviceIdentity::isNewFirmware(major, minor);
+    if (major != 4)
+        return major > 4;
+    /* The minor is the decimal part: 5 is .5, above .41. Compare its digits with 41's, the
+     * shorter padded with zeros. */
+    QString digits = QString::number(minor);
+    QString reference = QStringLiteral("41");
+    const qsizetype width = qMax(digits.size(), reference.size());
+    digits = digits.leftJustified(width, QLatin1Char('0'));
+    reference = reference.leftJustified(width, QLatin1Char('0'));
+    return digits >= reference;
 }
 
 Cameras cameras(int major, int minor, int faultMask, int selfCheck)
