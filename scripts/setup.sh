@@ -17,6 +17,7 @@ PACKAGES=(
   libminizip-dev zlib1g-dev          # zip volumes
   libimage-exiftool-perl             # an independent EXIF reader for the tests
   unzip p7zip-full                   # independent zip readers for the tests
+  libxxhash-dev xxhash               # checksums of the copies; xxhsum checks them independently
 )
 
 missing=()
