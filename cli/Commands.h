@@ -21,6 +21,7 @@ int runStrategy(const QStringList &args);
 int runShutter(const QStringList &args);
 int runUpgrade(const QStringList &args);
 int runPlan(const QStringList &args);
+int runVerify(const QStringList &args);
 
 inline const Command commands[] = {
     {"status", "the camera's identity, strategy, exposure counts and faults", runStatus},
@@ -29,6 +30,8 @@ inline const Command commands[] = {
     {"pos", "list, download and delete the camera's POS files; USB POS files; read tables", runPos},
     {"cards", "the lens cards found by their volume labels", runCards},
     {"offload", "copy the lens cards into a save folder, geotagging every photo", runOffload},
+    {"verify", "re-read a save folder's copies; tell which lens cards are safe to clear",
+     runVerify},
     {"clear", "format the lens cards as exFAT and give them back their card files", runClear},
     {"orientation", "reset the EXIF orientation of a folder tree's photos to 1", runOrientation},
     {"upgrade", "send a firmware file to the camera's controller, with progress", runUpgrade},

@@ -60,7 +60,8 @@ int hex_digit(char c)
     return -1;
 }
 
-QString label_from_udev(const QString &device)
+/* udev's database entry of a block device; empty when there is none. */
+QByteArray udev_entry(const QString &device)
 {
     struct stat st {};
     if (stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
@@ -69,7 +70,32 @@ QString label_from_udev(const QString &device)
         QStringLiteral("/run/udev/data/b%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev)));
     if (!entry.open(QIODevice::ReadOnly))
         return {};
-    return VolumeQuery::udevLabel(entry.readAll());
+    return entry.readAll();
+}
+
+QString label_from_udev(const QString &device)
+{
+    return VolumeQuery::udevLabel(udev_entry(device));
+}
+
+/* One tag blkid reads from the device itself (-p: not its cache, which may be old). */
+QString blkid_value(const QString &device, const QString &tag)
+{
+    QProcess blkid;
+    blkid.start(QStringLiteral("blkid"),
+                {QStringLiteral("-p"), QStringLiteral("-o"), QStringLiteral("value"),
+                 QStringLiteral("-s"), tag, device},
+                QIODevice::ReadOnly);
+    if (!blkid.waitForStarted(2000))
+        return {};
+    if (!blkid.waitForFinished(2000) || blkid.exitStatus() != QProcess::NormalExit) {
+        blkid.kill();
+        blkid.waitForFinished(1000);
+        return {};
+    }
+    if (blkid.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(blkid.readAllStandardOutput()).trimmed();
 }
 
 QString label_from_folder(const QString &mountPath)
@@ -146,22 +172,17 @@ void forgetLabels()
 
 QString probeLabel(const QString &device)
 {
-    /* -p reads the device itself rather than blkid's cache, which may hold an old label. */
-    QProcess blkid;
-    blkid.start(QStringLiteral("blkid"),
-                {QStringLiteral("-p"), QStringLiteral("-o"), QStringLiteral("value"),
-                 QStringLiteral("-s"), QStringLiteral("LABEL"), device},
-                QIODevice::ReadOnly);
-    if (!blkid.waitForStarted(2000))
-        return {};
-    if (!blkid.waitForFinished(2000) || blkid.exitStatus() != QProcess::NormalExit) {
-        blkid.kill();
-        blkid.waitForFinished(1000);
-        return {};
-    }
-    if (blkid.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(blkid.readAllStandardOutput()).trimmed();
+    return blkid_value(device, QStringLiteral("LABEL"));
+}
+
+QString volumeUuid(const QString &device)
+{
+    QString uuid = udevUuid(udev_entry(device));
+    if (uuid.isEmpty())
+        uuid = labelFromByLabel(QStringLiteral("/dev/disk/by-uuid"), device);
+    if (uuid.isEmpty())
+        uuid = blkid_value(device, QStringLiteral("UUID"));
+    return uuid;
 }
 
 std::optional<Volume> findByLabel(const QList<Volume> &volumes, const QString &text,
@@ -238,6 +259,18 @@ QString udevLabel(const QByteArray &entry)
             return decodeUdevName(QString::fromUtf8(line.mid(18)));
         if (line.startsWith("E:ID_FS_LABEL="))
             plain = QString::fromUtf8(line.mid(14));
+    }
+    return plain;
+}
+
+QString udevUuid(const QByteArray &entry)
+{
+    QString plain;
+    for (const QByteArray &line : entry.split('\n')) {
+        if (line.startsWith("E:ID_FS_UUID_ENC="))
+            return decodeUdevName(QString::fromUtf8(line.mid(17)));
+        if (line.startsWith("E:ID_FS_UUID="))
+            plain = QString::fromUtf8(line.mid(13));
     }
     return plain;
 }

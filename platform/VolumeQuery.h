@@ -42,6 +42,14 @@ void forgetLabels();
 /* The label blkid reads from a device; empty when there is none or it cannot be told. */
 QString probeLabel(const QString &device);
 
+/*
+ * The file-system UUID of a device (an exFAT card's volume serial, "5A1B-09C3"):
+ * from udev's database, /dev/disk/by-uuid, else a blkid probe. Asked afresh each
+ * time, never remembered: a card swapped in the same reader between two questions
+ * must not pass for the one before. Empty when it cannot be told.
+ */
+QString volumeUuid(const QString &device);
+
 /* The first volume whose label contains `text`. */
 std::optional<Volume> findByLabel(const QList<Volume> &volumes, const QString &text,
                                   Qt::CaseSensitivity cs = Qt::CaseInsensitive);
@@ -58,7 +66,12 @@ QString decodeMountField(const QByteArray &field);
 QString decodeUdevName(const QString &name);
 /* The label in the text of a udev database entry (/run/udev/data/b8:1); empty when none. */
 QString udevLabel(const QByteArray &entry);
-/* The label of `device` among the symbolic links of a by-label folder; empty when none. */
+/* The UUID in the text of a udev database entry; empty when none. */
+QString udevUuid(const QByteArray &entry);
+/*
+ * The label of `device` among the symbolic links of a by-label folder; empty when none.
+ * (The same for the UUIDs of a by-uuid folder.)
+ */
 QString labelFromByLabel(const QString &byLabelDir, const QString &device);
 
 } // namespace VolumeQuery
