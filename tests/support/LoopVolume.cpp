@@ -315,10 +315,30 @@ bool LoopVolume::unmount()
     for (int attempt = 0; attempt < 20; ++attempt) {
         outcome = run({"umount", mountPath_}, 10s);
         if (outcome.ok || !mounted())
-            return !mounted() || fail(mountPath_ + " stays mounted");
+            return mounted() ? fail(mountPath_ + " stays mounted") : released();
         std::this_thread::sleep_for(100ms); // busy for a moment, e.g. a scan still reading it
     }
     return fail(outcome.why);
+}
+
+/*
+ * umount returns before the FUSE daemon has written its last blocks (the
+ * volume's state in the boot sector) and closed the device; the image is
+ * whole only once the device can be opened exclusively again.
+ */
+bool LoopVolume::released()
+{
+    for (int waited = 0; waited < 15000; waited += 20) {
+        const int fd = open(device_.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        if (fd >= 0) {
+            close(fd);
+            return true;
+        }
+        if (errno != EBUSY)
+            return fail(device_ + ": " + std::strerror(errno));
+        std::this_thread::sleep_for(20ms);
+    }
+    return fail(device_ + " is still held after unmounting " + mountPath_);
 }
 
 bool LoopVolume::mount(const std::string &options)

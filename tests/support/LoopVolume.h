@@ -42,6 +42,8 @@ public:
 
 private:
     bool fail(const std::string &why);
+    /* Wait until the driver of the last mount has let go of the device. */
+    bool released();
 
     std::string label_;
     std::string fsType_;
