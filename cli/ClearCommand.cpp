@@ -49,21 +49,6 @@ QJsonObject cardJson(const ClearCard &card)
              card.refusal.isEmpty() ? QJsonValue() : QJsonValue(card.refusal)}};
 }
 
-/* The operator's answer on the terminal: only "y" or "yes" goes on. */
-bool confirmed()
-{
-    std::fflush(stdout);
-    std::fputs("Erase these cards? [y/N] ", stderr);
-    std::fflush(stderr);
-    char line[256];
-    if (!std::fgets(line, sizeof line, stdin)) {
-        std::fputc('\n', stderr);
-        return false;
-    }
-    const QString answer = QString::fromLocal8Bit(line).trimmed().toLower();
-    return answer == QLatin1String("y") || answer == QLatin1String("yes");
-}
-
 int runClearCommand(const CliArgs &args)
 {
     const bool json = args.has(QStringLiteral("json"));
@@ -109,7 +94,8 @@ int runClearCommand(const CliArgs &args)
     const bool anyClearable = std::any_of(
         cards.cbegin(), cards.cend(), [](const ClearCard &card) { return card.refusal.isEmpty(); });
     QJsonObject document{{QStringLiteral("cards"), listed}};
-    if (!anyClearable || (!args.has(QStringLiteral("yes")) && !confirmed())) {
+    if (!anyClearable || (!args.has(QStringLiteral("yes")) &&
+                          !CliOutput::confirm(QStringLiteral("Erase these cards?")))) {
         status = fail(anyClearable ? QStringLiteral("nothing erased")
                                    : QStringLiteral("no card may be cleared; nothing erased"));
         document.insert(QStringLiteral("cleared"), QJsonArray());
@@ -150,20 +136,9 @@ int runClearCommand(const CliArgs &args)
 
 int runClear(const QStringList &words)
 {
-    CliArgs args;
-    QString error;
-    if (!args.parse(words,
-                    {{QStringLiteral("json"), false},
-                     {QStringLiteral("yes"), false},
-                     {QStringLiteral("lens"), true}},
-                    &error))
-        return fail(error, CliOutput::Usage);
-    if (args.help()) {
-        std::fputs(clearUsage, stdout);
-        return CliOutput::Done;
-    }
-    if (!args.positionals().isEmpty())
-        return fail(QStringLiteral("unexpected argument '%1'").arg(args.positionals().first()),
-                    CliOutput::Usage);
-    return runClearCommand(args);
+    return runCommand(words,
+                      {{QStringLiteral("json"), false},
+                       {QStringLiteral("yes"), false},
+                       {QStringLiteral("lens"), true}},
+                      clearUsage, false, runClearCommand);
 }

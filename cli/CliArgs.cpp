@@ -1,5 +1,9 @@
 #include "CliArgs.h"
 
+#include "CliOutput.h"
+
+#include <cstdio>
+
 bool CliArgs::parse(const QStringList &args, const QList<OptionSpec> &options, QString *error)
 {
     auto find = [&options](const QString &name) -> const OptionSpec * {
@@ -58,4 +62,22 @@ QString CliArgs::value(const QString &name, const QString &fallback) const
 {
     const QStringList given = m_values.value(name);
     return given.isEmpty() ? fallback : given.last();
+}
+
+int runCommand(const QStringList &words, const QList<OptionSpec> &options, const char *usage,
+               bool positionals, int (*command)(const CliArgs &))
+{
+    CliArgs args;
+    QString error;
+    if (!args.parse(words, options, &error))
+        return CliOutput::fail(error, CliOutput::Usage);
+    if (args.help()) {
+        std::fputs(usage, stdout);
+        return CliOutput::Done;
+    }
+    if (!positionals && !args.positionals().isEmpty())
+        return CliOutput::fail(
+            QStringLiteral("unexpected argument '%1'").arg(args.positionals().first()),
+            CliOutput::Usage);
+    return command(args);
 }

@@ -35,4 +35,12 @@ private:
     bool m_help = false;
 };
 
+/*
+ * How every command starts: parse `words` with `options` (a usage error exits
+ * 2), print `usage` for --help, refuse positional words unless the command
+ * takes some (`positionals`; it checks them itself then), and run `command`.
+ */
+int runCommand(const QStringList &words, const QList<OptionSpec> &options, const char *usage,
+               bool positionals, int (*command)(const CliArgs &));
+
 #endif

@@ -24,6 +24,20 @@ void line(const QString &text)
     std::fputc('\n', stdout);
 }
 
+bool confirm(const QString &question)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s [y/N] ", question.toLocal8Bit().constData());
+    std::fflush(stderr);
+    char answer[256];
+    if (!std::fgets(answer, sizeof answer, stdin)) {
+        std::fputc('\n', stderr);
+        return false;
+    }
+    const QString word = QString::fromLocal8Bit(answer).trimmed().toLower();
+    return word == QLatin1String("y") || word == QLatin1String("yes");
+}
+
 void json(const QJsonObject &document)
 {
     pendingJson = QJsonDocument(document).toJson(QJsonDocument::Compact);

@@ -23,6 +23,11 @@ void json(const QJsonObject &document);
 void flushJson();
 /* "orvex-cli: <text>" on standard error; returns `status`. */
 int fail(const QString &text, int status = Failed);
+/*
+ * Ask `question` on the terminal (standard error, with " [y/N] "); true only
+ * for "y" or "yes". Closed standard input counts as no.
+ */
+bool confirm(const QString &question);
 
 /* True once SIGINT or SIGTERM arrived (installInterruptHandlers). */
 bool interrupted();

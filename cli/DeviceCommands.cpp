@@ -330,21 +330,6 @@ bool readStrategy(const CliArgs &args, StrategyInput *in, QString *error)
     return true;
 }
 
-/* The operator's answer on the terminal: only "y" or "yes" goes on. */
-bool confirmed()
-{
-    std::fflush(stdout);
-    std::fputs("Switch the camera's work mode to this strategy? [y/N] ", stderr);
-    std::fflush(stderr);
-    char line[256];
-    if (!std::fgets(line, sizeof line, stdin)) {
-        std::fputc('\n', stderr);
-        return false;
-    }
-    const QString answer = QString::fromLocal8Bit(line).trimmed().toLower();
-    return answer == QLatin1String("y") || answer == QLatin1String("yes");
-}
-
 int strategyCommand(const CliArgs &args)
 {
     StrategyInput input;
@@ -369,7 +354,8 @@ int strategyCommand(const CliArgs &args)
         if (!outcome.accepted())
             return fail(QStringLiteral("%1: %2").arg(inputName(outcome.field), outcome.reason),
                         outcome.field == Field::LandingGear ? CliOutput::Failed : CliOutput::Usage);
-        if (!args.has(QStringLiteral("yes")) && !confirmed())
+        if (!args.has(QStringLiteral("yes")) &&
+            !CliOutput::confirm(QStringLiteral("Switch the camera's work mode to this strategy?")))
             return fail(QStringLiteral("nothing sent"));
         const uint32_t sentAt = q7x_get_index(camera);
         if (q7x_set_work_param(camera, &outcome.record) < 0)
@@ -446,51 +432,33 @@ int shutterCommand(const CliArgs &args)
     return CliOutput::Done;
 }
 
-/* Parse, answer --help, and run. */
-int runWith(const QStringList &words, const QList<OptionSpec> &options, const char *usage,
-            bool positionals, int (*command)(const CliArgs &))
-{
-    CliArgs args;
-    QString error;
-    if (!args.parse(words, options, &error))
-        return fail(error, CliOutput::Usage);
-    if (args.help()) {
-        std::fputs(usage, stdout);
-        return CliOutput::Done;
-    }
-    if (!positionals && !args.positionals().isEmpty())
-        return fail(QStringLiteral("unexpected argument '%1'").arg(args.positionals().first()),
-                    CliOutput::Usage);
-    return command(args);
-}
-
 const OptionSpec jsonOption{QStringLiteral("json"), false};
 
 } // namespace
 
 int runStatus(const QStringList &words)
 {
-    return runWith(words, {jsonOption, {QStringLiteral("seconds"), true}}, statusUsage, false,
-                   statusCommand);
+    return runCommand(words, {jsonOption, {QStringLiteral("seconds"), true}}, statusUsage, false,
+                      statusCommand);
 }
 
 int runStrategy(const QStringList &words)
 {
-    return runWith(words,
-                   {jsonOption,
-                    {QStringLiteral("yes"), false},
-                    {QStringLiteral("gear"), false},
-                    {QStringLiteral("level"), true},
-                    {QStringLiteral("power-delay"), true},
-                    {QStringLiteral("manual-delay"), true},
-                    {QStringLiteral("height"), true},
-                    {QStringLiteral("pulse"), true},
-                    {QStringLiteral("period"), true},
-                    {QStringLiteral("duration"), true}},
-                   strategyUsage, true, strategyCommand);
+    return runCommand(words,
+                      {jsonOption,
+                       {QStringLiteral("yes"), false},
+                       {QStringLiteral("gear"), false},
+                       {QStringLiteral("level"), true},
+                       {QStringLiteral("power-delay"), true},
+                       {QStringLiteral("manual-delay"), true},
+                       {QStringLiteral("height"), true},
+                       {QStringLiteral("pulse"), true},
+                       {QStringLiteral("period"), true},
+                       {QStringLiteral("duration"), true}},
+                      strategyUsage, true, strategyCommand);
 }
 
 int runShutter(const QStringList &words)
 {
-    return runWith(words, {jsonOption}, shutterUsage, false, shutterCommand);
+    return runCommand(words, {jsonOption}, shutterUsage, false, shutterCommand);
 }

@@ -267,41 +267,24 @@ int runOffloadCommand(const CliArgs &args)
     return ok ? CliOutput::Done : CliOutput::Failed;
 }
 
-int parseAndRun(const QStringList &words, const char *usage, const QList<OptionSpec> &options,
-                int (*run)(const CliArgs &))
-{
-    CliArgs args;
-    QString error;
-    if (!args.parse(words, options, &error))
-        return fail(error, CliOutput::Usage);
-    if (args.help()) {
-        std::fputs(usage, stdout);
-        return CliOutput::Done;
-    }
-    if (!args.positionals().isEmpty())
-        return fail(QStringLiteral("unexpected argument '%1'").arg(args.positionals().first()),
-                    CliOutput::Usage);
-    return run(args);
-}
-
 } // namespace
 
 int runCards(const QStringList &words)
 {
-    return parseAndRun(words, cardsUsage, {{QStringLiteral("json"), false}}, runCardsCommand);
+    return runCommand(words, {{QStringLiteral("json"), false}}, cardsUsage, false, runCardsCommand);
 }
 
 int runOffload(const QStringList &words)
 {
-    return parseAndRun(words, offloadUsage,
-                       {{QStringLiteral("json"), false},
-                        {QStringLiteral("save"), true},
-                        {QStringLiteral("lens"), true},
-                        {QStringLiteral("pos"), true},
-                        {QStringLiteral("sorties"), false},
-                        {QStringLiteral("split"), true},
-                        {QStringLiteral("password"), true},
-                        {QStringLiteral("password-file"), true},
-                        {QStringLiteral("resume"), false}},
-                       runOffloadCommand);
+    return runCommand(words,
+                      {{QStringLiteral("json"), false},
+                       {QStringLiteral("save"), true},
+                       {QStringLiteral("lens"), true},
+                       {QStringLiteral("pos"), true},
+                       {QStringLiteral("sorties"), false},
+                       {QStringLiteral("split"), true},
+                       {QStringLiteral("password"), true},
+                       {QStringLiteral("password-file"), true},
+                       {QStringLiteral("resume"), false}},
+                      offloadUsage, false, runOffloadCommand);
 }

@@ -26,6 +26,11 @@ const char orientationUsage[] =
 
 int runOrientationCommand(const CliArgs &args)
 {
+    if (args.positionals().size() != 1)
+        return fail(args.positionals().isEmpty()
+                        ? QStringLiteral("orientation needs a folder (see --help)")
+                        : QStringLiteral("unexpected argument '%1'").arg(args.positionals().at(1)),
+                    CliOutput::Usage);
     const bool asJson = args.has(QStringLiteral("json"));
     const QString folder = args.positionals().first();
 
@@ -71,18 +76,6 @@ int runOrientationCommand(const CliArgs &args)
 
 int runOrientation(const QStringList &words)
 {
-    CliArgs args;
-    QString error;
-    if (!args.parse(words, {{QStringLiteral("json"), false}}, &error))
-        return fail(error, CliOutput::Usage);
-    if (args.help()) {
-        std::fputs(orientationUsage, stdout);
-        return CliOutput::Done;
-    }
-    if (args.positionals().size() != 1)
-        return fail(args.positionals().isEmpty()
-                        ? QStringLiteral("orientation needs a folder (see --help)")
-                        : QStringLiteral("unexpected argument '%1'").arg(args.positionals().at(1)),
-                    CliOutput::Usage);
-    return runOrientationCommand(args);
+    return runCommand(words, {{QStringLiteral("json"), false}}, orientationUsage, true,
+                      runOrientationCommand);
 }

@@ -26,22 +26,6 @@ const char upgradeUsage[] =
     "acknowledged and the upgrade closed, 1 when it failed or no camera answered, 2 bad\n"
     "usage, 130 interrupted.\n";
 
-/* The operator's answer on the terminal: only "y" or "yes" goes on. */
-bool confirmedDecryption(const QString &file)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s is an encrypted firmware file. Decrypt it and upgrade? [y/N] ",
-                 QDir::toNativeSeparators(file).toLocal8Bit().constData());
-    std::fflush(stderr);
-    char line[256];
-    if (!std::fgets(line, sizeof line, stdin)) {
-        std::fputc('\n', stderr);
-        return false;
-    }
-    const QString answer = QString::fromLocal8Bit(line).trimmed().toLower();
-    return answer == QLatin1String("y") || answer == QLatin1String("yes");
-}
-
 /* Lets go of the session's link from the library's one upgrader before the link goes. */
 struct UpgraderDetach {
     ~UpgraderDetach() { rvupgrader_request(nullptr, RVUPGRADER_MSG_ID); }
@@ -51,7 +35,10 @@ int upgrade(const QString &file, bool yes, int stallSeconds)
 {
     const FirmwareUpgrade::FileKind kind = FirmwareUpgrade::inspect(file);
     const bool encrypted = kind == FirmwareUpgrade::FileKind::Encrypted;
-    if (encrypted && !yes && !confirmedDecryption(file))
+    if (encrypted && !yes &&
+        !CliOutput::confirm(
+            QStringLiteral("%1 is an encrypted firmware file. Decrypt it and upgrade?")
+                .arg(QDir::toNativeSeparators(file))))
         return fail(QStringLiteral("%1 is encrypted and was not decrypted; nothing was sent")
                         .arg(QDir::toNativeSeparators(file)));
     FirmwareUpgrade::Firmware firmware = FirmwareUpgrade::prepare(file, encrypted);
@@ -105,25 +92,22 @@ int upgrade(const QString &file, bool yes, int stallSeconds)
 
 int runUpgrade(const QStringList &words)
 {
-    CliArgs args;
-    QString error;
-    if (!args.parse(words, {{QStringLiteral("yes"), false}, {QStringLiteral("timeout"), true}},
-                    &error))
-        return fail(error, CliOutput::Usage);
-    if (args.help()) {
-        std::fputs(upgradeUsage, stdout);
-        return CliOutput::Done;
-    }
-    if (args.positionals().size() != 1)
-        return fail(args.positionals().isEmpty()
+    return runCommand(
+        words, {{QStringLiteral("yes"), false}, {QStringLiteral("timeout"), true}}, upgradeUsage,
+        true, [](const CliArgs &args) {
+            if (args.positionals().size() != 1)
+                return fail(
+                    args.positionals().isEmpty()
                         ? QStringLiteral("upgrade needs a firmware FILE (see upgrade --help)")
                         : QStringLiteral("unexpected argument '%1'").arg(args.positionals().at(1)),
                     CliOutput::Usage);
-    bool ok = true;
-    const int timeout = args.value(QStringLiteral("timeout"), QStringLiteral("30")).toInt(&ok);
-    if (!ok || timeout <= 0)
-        return fail(QStringLiteral("--timeout: '%1' is no whole number of seconds")
-                        .arg(args.value(QStringLiteral("timeout"))),
-                    CliOutput::Usage);
-    return upgrade(args.positionals().first(), args.has(QStringLiteral("yes")), timeout);
+            bool ok = true;
+            const int timeout =
+                args.value(QStringLiteral("timeout"), QStringLiteral("30")).toInt(&ok);
+            if (!ok || timeout <= 0)
+                return fail(QStringLiteral("--timeout: '%1' is no whole number of seconds")
+                                .arg(args.value(QStringLiteral("timeout"))),
+                            CliOutput::Usage);
+            return upgrade(args.positionals().first(), args.has(QStringLiteral("yes")), timeout);
+        });
 }

@@ -280,31 +280,27 @@ int verifyCards(const QStringList &saveFolders, bool json)
 
 int runVerify(const QStringList &words)
 {
-    CliArgs args;
-    QString error;
-    if (!args.parse(words,
-                    {{QStringLiteral("json"), false},
-                     {QStringLiteral("cards"), false},
-                     {QStringLiteral("save"), true}},
-                    &error))
-        return fail(error, CliOutput::Usage);
-    if (args.help()) {
-        std::fputs(verifyUsage, stdout);
-        return CliOutput::Done;
-    }
-    const bool json = args.has(QStringLiteral("json"));
-    if (args.has(QStringLiteral("cards"))) {
-        if (!args.positionals().isEmpty())
-            return fail(QStringLiteral("verify --cards takes no SAVE_DIR; give --save DIR"),
-                        CliOutput::Usage);
-        return verifyCards(args.values(QStringLiteral("save")), json);
-    }
-    if (args.has(QStringLiteral("save")))
-        return fail(QStringLiteral("--save goes with --cards"), CliOutput::Usage);
-    if (args.positionals().size() != 1)
-        return fail(QStringLiteral("verify needs one SAVE_DIR (or --cards)"), CliOutput::Usage);
-    const QString saveDir = args.positionals().first();
-    if (!QFileInfo(saveDir).isDir())
-        return fail(QStringLiteral("%1 is no folder").arg(saveDir));
-    return verifySaveFolder(saveDir, json);
+    return runCommand(
+        words,
+        {{QStringLiteral("json"), false},
+         {QStringLiteral("cards"), false},
+         {QStringLiteral("save"), true}},
+        verifyUsage, true, [](const CliArgs &args) {
+            const bool json = args.has(QStringLiteral("json"));
+            if (args.has(QStringLiteral("cards"))) {
+                if (!args.positionals().isEmpty())
+                    return fail(QStringLiteral("verify --cards takes no SAVE_DIR; give --save DIR"),
+                                CliOutput::Usage);
+                return verifyCards(args.values(QStringLiteral("save")), json);
+            }
+            if (args.has(QStringLiteral("save")))
+                return fail(QStringLiteral("--save goes with --cards"), CliOutput::Usage);
+            if (args.positionals().size() != 1)
+                return fail(QStringLiteral("verify needs one SAVE_DIR (or --cards)"),
+                            CliOutput::Usage);
+            const QString saveDir = args.positionals().first();
+            if (!QFileInfo(saveDir).isDir())
+                return fail(QStringLiteral("%1 is no folder").arg(saveDir));
+            return verifySaveFolder(saveDir, json);
+        });
 }
