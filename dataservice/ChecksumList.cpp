@@ -2,18 +2,11 @@
 
 #include "FileHash.h"
 #include "OffloadRecord.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHash>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 namespace ChecksumList {
 
@@ -81,38 +74,11 @@ bool update(const QString &folder, const QList<Entry> &entries, QString *error)
         }
     }
 
-    const QByteArray target = QFile::encodeName(QDir(folder).filePath(fileName()));
-    const QByteArray bytes = format(*list);
-    QByteArray temp = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".XXH64SUMS.XXXXXX")));
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    int err = fd < 0 ? errno : 0;
-    if (err == 0 && ::fchmod(fd, 0644) != 0)
-        err = errno;
-    for (qsizetype done = 0; err == 0 && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n == 0 || errno != EINTR)
-            err = n == 0 ? EIO : errno;
-    }
-    if (err == 0 && ::fsync(fd) != 0)
-        err = errno;
-    if (fd >= 0 && ::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(temp.constData(), target.constData()) != 0)
-        err = errno;
-    if (err != 0) {
-        if (fd >= 0)
-            ::unlink(temp.constData());
-        *error = QStringLiteral("cannot write %1: %2")
-                     .arg(QFile::decodeName(target), QString::fromLocal8Bit(std::strerror(err)));
+    const QString target = QDir(folder).filePath(fileName());
+    QString why;
+    if (!WholeFile::replace(target, format(*list), 0644, &why)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(target, why);
         return false;
-    }
-    const int dir =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     return true;
 }

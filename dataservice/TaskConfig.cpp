@@ -1,19 +1,15 @@
 #include "TaskConfig.h"
 
 #include "LensTable.h"
+#include "platform/WholeFile.h"
 
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QXmlStreamWriter>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -142,47 +138,6 @@ QByteArray serialize(const TaskConfig &config)
     return bytes;
 }
 
-/*
- * `bytes` become `file` in one step: written to a unique temporary name beside
- * it (mode 0600 from the start), synced, renamed over it, and the folder synced.
- */
-bool replaceWhole(const QString &file, const QByteArray &bytes, QString *why)
-{
-    const QByteArray target = QFile::encodeName(file);
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *why = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    int err = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
-    for (qsizetype done = 0; err == 0 && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n == 0 || errno != EINTR)
-            err = n == 0 ? EIO : errno;
-    }
-    if (err == 0 && ::fsync(fd) != 0)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(temp.constData(), target.constData()) != 0)
-        err = errno;
-    if (err != 0) {
-        *why = QString::fromLocal8Bit(std::strerror(err));
-        ::unlink(temp.constData());
-        return false;
-    }
-    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir); // the rename itself survives a power cut
-        ::close(dir);
-    }
-    return true;
-}
-
 /* A count attribute: absent reads 0; present, it must be a non-negative decimal integer. */
 bool readCount(const QDomElement &e, const QString &name, int *value)
 {
@@ -228,7 +183,7 @@ QString TaskConfig::path(const QString &dataDir)
 bool TaskConfig::write(const QString &file, QString *error) const
 {
     QString why = unwritable(*this);
-    if (why.isEmpty() && replaceWhole(file, serialize(*this), &why))
+    if (why.isEmpty() && WholeFile::replace(file, serialize(*this), S_IRUSR | S_IWUSR, &why))
         return true;
     if (error)
         *error = QStringLiteral("cannot write %1: %2").arg(file, why);

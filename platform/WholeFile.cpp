@@ -1,0 +1,55 @@
+#include "WholeFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace WholeFile {
+
+bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString *why)
+{
+    const QFileInfo info(file);
+    const QByteArray target = QFile::encodeName(file);
+    QByteArray temp =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    int err = ::fchmod(fd, mode) == 0 ? 0 : errno;
+    for (qsizetype done = 0; err == 0 && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n == 0 || errno != EINTR)
+            err = n == 0 ? EIO : errno;
+    }
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(temp.constData(), target.constData()) != 0)
+        err = errno;
+    if (err != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(err));
+        ::unlink(temp.constData());
+        return false;
+    }
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir); // the rename itself survives a power cut
+        ::close(dir);
+    }
+    return true;
+}
+
+} // namespace WholeFile
