@@ -3,6 +3,7 @@
  * record writer; then `orvex-cli verify --cards` on a real exFAT card (loop
  * device through FUSE), which lists every file under DCIM at any depth.
  */
+#include "CliRun.h"
 #include "LoopVolume.h"
 #include "cards/CardSafety.h"
 #include "dataservice/OffloadRecord.h"
@@ -121,13 +122,11 @@ std::string isolate()
 
 QJsonObject verifyCards(const QString &dataDir, const QString &save, int *status)
 {
-    QProcess process;
-    process.start(ORVEX_CLI_PATH,
-                  {"--data-dir", dataDir, "verify", "--cards", "--save", save, "--json"});
-    process.waitForFinished(60000);
-    *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
-    return QJsonDocument::fromJson(lines.last()).object();
+    const CliRun run =
+        runCli({.args = {"--data-dir", dataDir, "verify", "--cards", "--save", save, "--json"},
+                .timeoutMs = 60000});
+    *status = run.status;
+    return run.json;
 }
 
 TEST(CardSafetyCards, VerifyCardsListsEveryFileUnderDcim)

@@ -5,6 +5,7 @@
  * a card without AVF_INFO, a data volume and a bind-mounted folder named like
  * a card are left as they were; unconfirmed, nothing changes at all.
  */
+#include "CliRun.h"
 #include "LoopVolume.h"
 #include "dataservice/TaskConfig.h"
 #include "platform/VolumeQuery.h"
@@ -67,28 +68,9 @@ std::string isolate()
     return {};
 }
 
-struct CliRun {
-    int status = -1;
-    QString err;
-    QJsonObject json;
-};
-
 CliRun cli(const QStringList &args, const QString &dataDir, const QByteArray &input = {})
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ORVEX_DATA_DIR"), dataDir);
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(ORVEX_CLI_PATH), args);
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(300000);
-    CliRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-               QString::fromUtf8(process.readAllStandardError()),
-               {}};
-    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
-    run.json = QJsonDocument::fromJson(lines.last()).object();
-    return run;
+    return runCli({.args = args, .dataDir = dataDir, .input = input});
 }
 
 QString blkid(const std::string &device, const char *tag)

@@ -5,6 +5,7 @@
  * with its image data untouched, what cannot be tagged is copied as it was,
  * and the cards' bytes are the same afterwards.
  */
+#include "CliRun.h"
 #include "LoopVolume.h"
 #include "TestJpeg.h"
 
@@ -24,27 +25,9 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString err;
-    QJsonObject json;
-};
-
 CliRun cli(const QStringList &args, const QString &dataDir)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ORVEX_DATA_DIR"), dataDir);
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(ORVEX_CLI_PATH), args);
-    process.waitForFinished(300000);
-    CliRun run;
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    const QStringList lines =
-        QString::fromUtf8(process.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
-    run.json = QJsonDocument::fromJson(lines.last().toUtf8()).object();
-    return run;
+    return runCli({.args = args, .dataDir = dataDir});
 }
 
 QByteArray readAll(const QString &path)

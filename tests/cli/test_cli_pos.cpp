@@ -4,6 +4,7 @@
  * tables hold is checked through `pos read` against the simulator's own
  * records, and the USB export against the link's download of the same file.
  */
+#include "CliRun.h"
 #include "LoopVolume.h"
 #include "sim_options.h"
 #include "sim_posstore.h"
@@ -23,35 +24,15 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-    QJsonObject json; /* the last line of standard output, when it is JSON */
-};
-
 CliRun cli(const QStringList &args, unsigned port = 0)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TZ"), QStringLiteral("Asia/Shanghai"));
-    process.setProcessEnvironment(env);
-    QStringList all;
+    CliCall call{.args = args, .timeoutMs = 180000};
+    call.env.insert(QStringLiteral("TZ"), QStringLiteral("Asia/Shanghai"));
     if (port)
-        all << QStringLiteral("--camera-address") << QStringLiteral("127.0.0.1")
-            << QStringLiteral("--camera-port") << QString::number(port);
-    process.start(QStringLiteral(ORVEX_CLI_PATH), all + args);
-    CliRun run;
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    const QStringList lines = run.out.trimmed().split(QLatin1Char('\n'));
-    run.json = QJsonDocument::fromJson(lines.last().toUtf8()).object();
-    return run;
+        call.args = QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
+                                QStringLiteral("--camera-port"), QString::number(port)} +
+                    args;
+    return runCli(call);
 }
 
 uint32_t be32(const q7sim::Bytes &r, size_t at)

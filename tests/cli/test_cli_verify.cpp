@@ -3,6 +3,7 @@
  * record writer: every copy and volume re-read and matched; a read-only save
  * folder verifies the same; a changed byte and a removed copy fail, each named.
  */
+#include "CliRun.h"
 #include "dataservice/FileHash.h"
 #include "dataservice/OffloadRecord.h"
 
@@ -25,23 +26,9 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString err;
-    QJsonObject json;
-};
-
 CliRun verify(const QString &saveDir)
 {
-    QProcess process;
-    process.start(QStringLiteral(ORVEX_CLI_PATH), {"verify", saveDir, "--json"});
-    process.waitForFinished(60000);
-    CliRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-               QString::fromUtf8(process.readAllStandardError()),
-               {}};
-    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
-    run.json = QJsonDocument::fromJson(lines.last()).object();
-    return run;
+    return runCli({.args = {"verify", saveDir, "--json"}, .timeoutMs = 60000});
 }
 
 /* "lens:kind:problem" -> count, from the JSON report. */

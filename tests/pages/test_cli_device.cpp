@@ -3,6 +3,7 @@
  * back from the camera's status, refusals that send nothing, the landing-gear
  * signal, test exposures, and the fault mask read by each firmware generation.
  */
+#include "CliRun.h"
 #include "sim_process.h"
 
 #include <QJsonArray>
@@ -17,31 +18,13 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString err;
-    QJsonObject json; /* the last line of standard output */
-};
-
 CliRun cli(unsigned port, QStringList args)
 {
-    QProcess process;
-    process.start(QStringLiteral(ORVEX_CLI_PATH),
-                  QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
-                              QStringLiteral("--camera-port"), QString::number(port)} +
-                      args);
-    process.closeWriteChannel();
-    CliRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    const QStringList lines =
-        QString::fromUtf8(process.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
-    run.json = QJsonDocument::fromJson(lines.last().toUtf8()).object();
-    return run;
+    return runCli(
+        {.args = QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
+                             QStringLiteral("--camera-port"), QString::number(port)} +
+                 args,
+         .timeoutMs = 120000});
 }
 
 QStringList words(const char *line)

@@ -4,6 +4,7 @@
  * results truncated to whole metres, and orvex-cli plan prints the same
  * figures and refusals.
  */
+#include "CliRun.h"
 #include "pages/FlightPlanner.h"
 
 #include <QJsonDocument>
@@ -121,20 +122,9 @@ TEST(FlightPlanner, ScaleAndGsdFollowEachOtherAndOverlapsAreCapped)
             << o.typed;
 }
 
-struct CliRun {
-    int status;
-    QString err;
-    QJsonObject json;
-};
-
 CliRun plan(const QStringList &args)
 {
-    QProcess cli;
-    cli.start(QStringLiteral(ORVEX_CLI_PATH), QStringList{QStringLiteral("plan")} + args);
-    cli.waitForFinished(30000);
-    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
-            QString::fromUtf8(cli.readAllStandardError()),
-            QJsonDocument::fromJson(cli.readAllStandardOutput()).object()};
+    return runCli({.args = QStringList{QStringLiteral("plan")} + args, .timeoutMs = 30000});
 }
 
 const char *const options[] = {"--gsd", "--focal", "--forward", "--side"};

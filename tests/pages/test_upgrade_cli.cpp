@@ -3,6 +3,7 @@
  * in its decrypted form with progress to 100 %, a loader that stalls, and
  * the refusals that must send nothing to the camera.
  */
+#include "CliRun.h"
 #include "sim_process.h"
 #include "tavrin/tavrin.h"
 
@@ -15,13 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-    qint64 ms = 0;
-};
 
 class UpgradeCli : public testing::Test {
 protected:
@@ -47,28 +41,14 @@ protected:
     /* orvex-cli upgrade with `args`, `input` on standard input (then closed). */
     CliRun upgrade(unsigned port, const QStringList &args, const QByteArray &input = {}) const
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVEX_DATA_DIR"), path("data"));
-        process.setProcessEnvironment(env);
-        QElapsedTimer clock;
-        clock.start();
-        process.start(QStringLiteral(ORVEX_CLI_PATH),
-                      QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
-                                  QStringLiteral("--camera-port"), QString::number(port),
-                                  QStringLiteral("upgrade")} +
-                          args);
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(180000))
-            process.kill();
-        process.waitForFinished();
-        CliRun run;
-        run.ms = clock.elapsed();
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
+        return runCli(
+            {.args = QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
+                                 QStringLiteral("--camera-port"), QString::number(port),
+                                 QStringLiteral("upgrade")} +
+                     args,
+             .dataDir = path("data"),
+             .input = input,
+             .timeoutMs = 180000});
     }
 
     QByteArray read(const char *name) const

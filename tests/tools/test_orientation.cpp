@@ -4,6 +4,7 @@
  * and their image unchanged, everything else keeps every byte, the photos it
  * cannot change are named, and no temporary file is left behind.
  */
+#include "CliRun.h"
 #include "TestJpeg.h"
 
 #include <QBuffer>
@@ -24,21 +25,9 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString err;
-    QJsonObject json;
-};
-
 CliRun cli(const QStringList &args)
 {
-    QProcess process;
-    process.start(QStringLiteral(ORVEX_CLI_PATH), args);
-    process.waitForFinished(120000);
-    const QList<QByteArray> out = process.readAllStandardOutput().trimmed().split('\n');
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardError()),
-            QJsonDocument::fromJson(out.last()).object()};
+    return runCli({.args = args, .timeoutMs = 120000});
 }
 
 QByteArray readAll(const QString &path)
