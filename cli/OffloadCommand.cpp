@@ -28,9 +28,9 @@ const char cardsUsage[] =
 
 const char offloadUsage[] =
     "usage: orvex-cli offload --save DIR [--lens LENS=FOLDER]... [--pos TABLE]... [--sorties]\n"
-    "                         [--split SIZE{GB,MB}] [--password PW | --password-file FILE] "
-    "[--json]\n"
-    "       orvex-cli offload --resume [--json]\n"
+    "                         [--split SIZE{GB,MB}] [--password PW | --password-file FILE]\n"
+    "                         [--no-verify] [--json]\n"
+    "       orvex-cli offload --resume [--no-verify] [--json]\n"
     "Copy the lens cards into DIR/Center, DIR/Left, ... with five workers in parallel,\n"
     "writing each photo's position from the POS tables into the copy's EXIF (the k-th photo\n"
     "of a lens gets the k-th record of the tables, taken in the order given). The cards are\n"
@@ -43,7 +43,16 @@ const char offloadUsage[] =
     "--split packs each lens's photos also into zip volumes pack1.zip, pack2.zip ... of at most\n"
     "SIZE, encrypted with the password when one is given (printable ASCII). Taskconfig.xml in the\n"
     "data folder records the transfer; --resume continues an unfinished one with its own "
-    "options.\n";
+    "options.\n"
+    "Every copy is verified: the XXH64 of the bytes read from the card and of the bytes written\n"
+    "are taken on the way, the copy is synced and read back from the disk and must match; a\n"
+    "mismatch copies the file again once, a second one stops the lens. Zip volumes are tested\n"
+    "(every entry read back and its CRC-32 checked) when closed. Each verified file gets a line\n"
+    "in DIR/offload-record.jsonl, and each lens folder an XXH64SUMS list that `xxhsum -c\n"
+    "XXH64SUMS` checks in that folder. A card is safe to clear only when every file under its\n"
+    "DCIM folder has a verified line (orvex-cli verify --cards). --no-verify skips the\n"
+    "read-back: the hashes are still recorded, marked as not read back, and such copies make\n"
+    "no card safe to clear.\n";
 
 QJsonObject cardJson(const Card &card)
 {
@@ -109,6 +118,8 @@ QJsonObject summaryJson(const LensSummary &s)
             {QStringLiteral("skipped"), s.skipped},
             {QStringLiteral("skipped_files"), skipped},
             {QStringLiteral("files_written"), s.written},
+            {QStringLiteral("copied"), s.copied},
+            {QStringLiteral("verified"), s.verified},
             {QStringLiteral("bytes_written"), s.bytesWritten},
             {QStringLiteral("error"), s.error.isEmpty() ? QJsonValue() : QJsonValue(s.error)}};
 }
@@ -193,7 +204,8 @@ int runOffloadCommand(const CliArgs &args)
 
     OffloadController controller;
     QString error;
-    if (resume ? !controller.resume(volumes, &error)
+    plan.readBack = !args.has(QStringLiteral("no-verify"));
+    if (resume ? !controller.resume(volumes, &error, plan.readBack)
                : !controller.prepare(plan, volumes, &error) || !controller.start(&error))
         return fail(error);
     QObject::connect(&controller, &OffloadController::problem,
@@ -238,12 +250,14 @@ int runOffloadCommand(const CliArgs &args)
         if (!args.has(QStringLiteral("json")))
             CliOutput::line(
                 QStringLiteral("%1: %2 of %3 files done, %4 geotagged, %5 skipped, "
-                               "%6 written to %7%8")
+                               "%6 copied, %7 verified, %8 written to %9%10")
                     .arg(LensTable::lens(s.disk).key)
                     .arg(s.done)
                     .arg(s.planned)
                     .arg(s.geotagged)
                     .arg(s.skipped)
+                    .arg(s.copied)
+                    .arg(s.verified)
                     .arg(s.written)
                     .arg(s.folder, s.error.isEmpty()
                                        ? QString()
@@ -252,15 +266,25 @@ int runOffloadCommand(const CliArgs &args)
             if (!args.has(QStringLiteral("json")))
                 CliOutput::line(QStringLiteral("  skipped %1: %2").arg(file.path, file.reason));
     }
-    if (!args.has(QStringLiteral("json")))
+    const bool allVerified = controller.allVerified();
+    if (!args.has(QStringLiteral("json"))) {
         for (const QString &file : controller.exchangeFiles())
             CliOutput::line(QStringLiteral("BlocksExchange: %1").arg(file));
+        if (ok)
+            CliOutput::line(allVerified
+                                ? QStringLiteral("every file has a verified copy (%1)")
+                                      .arg(controller.recordPath())
+                                : QStringLiteral("not every file has a verified copy: the cards "
+                                                 "are not safe to clear"));
+    }
     if (args.has(QStringLiteral("json")))
         CliOutput::json({{QStringLiteral("save"), controller.saveDir()},
                          {QStringLiteral("pos_records"), controller.positionCount()},
                          {QStringLiteral("lenses"), lenses},
                          {QStringLiteral("exchange_files"),
                           QJsonArray::fromStringList(controller.exchangeFiles())},
+                         {QStringLiteral("record"), controller.recordPath()},
+                         {QStringLiteral("all_verified"), allVerified},
                          {QStringLiteral("ok"), ok}});
     if (CliOutput::interrupted())
         return CliOutput::Interrupted;
@@ -285,6 +309,7 @@ int runOffload(const QStringList &words)
                        {QStringLiteral("split"), true},
                        {QStringLiteral("password"), true},
                        {QStringLiteral("password-file"), true},
-                       {QStringLiteral("resume"), false}},
+                       {QStringLiteral("resume"), false},
+                       {QStringLiteral("no-verify"), false}},
                       offloadUsage, false, runOffloadCommand);
 }

@@ -1,6 +1,7 @@
 #include "DiskTask.h"
 
 #include "CardFinder.h"
+#include "FileHash.h"
 #include "ZipVolume.h"
 
 #include <QByteArray>
@@ -103,17 +104,33 @@ void failTask(DiskTaskRun *run, const QString &reason)
     run->error = reason;
 }
 
+/* Fsync a folder, so that a rename in it survives a power cut. */
+bool syncFolder(const QString &folder)
+{
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 /*
  * One file of the card, copied into the lens folder: written under a hidden
  * temporary name and renamed when whole. JPEG photos are read whole and
- * geotagged in memory; anything else is streamed unchanged.
+ * geotagged in memory; anything else is streamed unchanged. The bytes read
+ * from the card and the bytes written each get their XXH64 on the way.
  */
 class FileCopy {
 public:
+    enum Outcome { Copied, Failed, Mismatch };
+
     FileCopy(DiskTask *task, const QString &source, const QString &destination)
         : m_task(task), m_source(source), m_destination(destination)
     {
         const int slash = static_cast<int>(destination.lastIndexOf(QLatin1Char('/')));
+        m_folder = destination.left(slash);
         m_temp = destination.left(slash + 1) + QLatin1Char('.') + destination.mid(slash + 1) +
                  QStringLiteral(".part");
     }
@@ -127,47 +144,94 @@ public:
             ::unlink(QFile::encodeName(m_temp).constData());
     }
 
-    /* Copy the file; `crc`, when given, gets the CRC-32 of the copy's bytes. */
-    bool run(int photoIndex, QString *error, quint32 *crc = nullptr)
+    /*
+     * Copy the file; `crc`, when given, gets the CRC-32 of the copy's bytes,
+     * `copied` what the copy was checked against. Mismatch: the copy read back
+     * from the disk is not what was written; it is removed again.
+     */
+    Outcome run(int photoIndex, QString *error, quint32 *crc, CopiedFile *copied)
     {
+        const DiskTaskChecks &checks = m_task->checks;
         m_wantCrc = crc != nullptr;
         m_in = ::open(QFile::encodeName(m_source).constData(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         if (m_in < 0 || ::fstat(m_in, &info) != 0) {
             *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
-            return false;
+            return Failed;
         }
         if (!S_ISREG(info.st_mode)) {
             *error = QStringLiteral("%1 is not a file").arg(m_source);
-            return false;
+            return Failed;
         }
         m_out = ::open(QFile::encodeName(m_temp).constData(),
                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (m_out < 0) {
             *error = QStringLiteral("cannot create %1: %2").arg(m_temp, systemError());
-            return false;
+            return Failed;
         }
         const bool ok = photoIndex >= 0 ? copyPhoto(photoIndex, error) : stream(error);
         if (!ok)
-            return false;
-        if (::close(m_out) != 0) {
+            return Failed;
+        /* A file that grew or shrank while it was read is not the file that was listed. */
+        if (m_read != info.st_size) {
+            *error = QStringLiteral("%1 changed while it was read (%2 bytes listed, %3 read)")
+                         .arg(m_source)
+                         .arg(info.st_size)
+                         .arg(m_read);
+            return Failed;
+        }
+        const qint64 written = ::lseek(m_out, 0, SEEK_CUR);
+        if ((checks.readBack && ::fdatasync(m_out) != 0) || ::close(m_out) != 0) {
             m_out = -1;
             *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
-            return false;
+            return Failed;
         }
         m_out = -1;
         if (::rename(QFile::encodeName(m_temp).constData(),
                      QFile::encodeName(m_destination).constData()) != 0) {
             *error = QStringLiteral("cannot rename %1 to %2: %3")
                          .arg(m_temp, m_destination, systemError());
-            return false;
+            return Failed;
         }
         m_committed = true;
+        *copied = CopiedFile{m_source,
+                             info.st_size,
+                             info.st_mtim.tv_sec,
+                             static_cast<qint32>(info.st_mtim.tv_nsec),
+                             checks.hash ? m_sourceHash.digest() : 0,
+                             m_destination,
+                             written,
+                             checks.hash ? m_copyHash.digest() : 0,
+                             false};
+        if (checks.hash && checks.readBack) {
+            if (!syncFolder(m_folder)) {
+                *error = QStringLiteral("cannot sync %1: %2").arg(m_folder, systemError());
+                return Failed;
+            }
+            int code = 0;
+            const std::optional<quint64> onDisk = FileHash::coldFile(m_destination, &code);
+            if (!onDisk) {
+                *error =
+                    QStringLiteral("cannot read back %1: %2").arg(m_destination, systemError(code));
+                return Failed;
+            }
+            if (*onDisk != copied->copyHash) {
+                ::unlink(QFile::encodeName(m_destination).constData());
+                m_task->run->bytesWritten -= written;
+                m_task->run->geotagged -= m_geotagged ? 1 : 0;
+                *error = QStringLiteral("the copy %1 read back from the disk does not match the "
+                                        "bytes written (XXH64 %2, expected %3)")
+                             .arg(m_destination, FileHash::hex(*onDisk),
+                                  FileHash::hex(copied->copyHash));
+                return Mismatch;
+            }
+            copied->verified = true;
+        }
         if (crc)
             *crc = m_crc;
         if (m_infoValid && m_task->hooks.photoWritten)
             m_task->hooks.photoWritten(m_destination, m_info);
-        return true;
+        return Copied;
     }
 
 private:
@@ -189,6 +253,7 @@ private:
                 *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
                 return false;
             }
+            took(head.constData() + before, got);
             head.resize(before + got);
             scan = Geotagger::imageDataStart(head, &scanEnd);
             if (scanEnd >= 0 || got == 0 || (scan < 0 && !head.startsWith("\xFF\xD8")))
@@ -210,6 +275,7 @@ private:
                                       &imageStart, &m_info, &why)) {
                 if (located) {
                     ++m_task->run->geotagged;
+                    m_geotagged = true;
                     head.remove(0, scan); /* the new headers replace the old ones */
                 }
                 why.clear();
@@ -236,10 +302,14 @@ private:
          * copied as it is, read from the card once more (cut photos are rare).
          */
         m_task->run->geotagged -= 1;
+        m_geotagged = false;
         m_info = Geotagger::readInfo(head);
         skip(QStringLiteral("EXIF not written: truncated JPEG: no end-of-image marker"));
         m_task->run->bytesWritten -= ::lseek(m_out, 0, SEEK_CUR);
         m_crc = 0;
+        m_read = 0;
+        m_sourceHash.reset();
+        m_copyHash.reset();
         if (::ftruncate(m_out, 0) != 0 || ::lseek(m_out, 0, SEEK_SET) != 0 ||
             ::lseek(m_in, 0, SEEK_SET) != 0) {
             *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
@@ -260,6 +330,7 @@ private:
             }
             if (got == 0)
                 return true;
+            took(buffer.data(), got);
             m_endsWithImage = markerNearEnd(buffer.data(), static_cast<size_t>(got));
             if (!put(buffer.data(), got)) {
                 *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
@@ -269,12 +340,22 @@ private:
         }
     }
 
-    /* Write to the copy, keeping the CRC-32 of what it holds. */
+    /* Bytes read from the card. */
+    void took(const char *data, qsizetype size)
+    {
+        m_read += size;
+        if (m_task->checks.hash)
+            m_sourceHash.add(data, size);
+    }
+
+    /* Write to the copy, keeping the CRC-32 and the XXH64 of what it holds. */
     bool put(const char *data, qsizetype size)
     {
         if (m_wantCrc)
             m_crc = static_cast<quint32>(
                 crc32_z(m_crc, reinterpret_cast<const Bytef *>(data), static_cast<size_t>(size)));
+        if (m_task->checks.hash)
+            m_copyHash.add(data, size);
         return writeAll(m_out, data, static_cast<size_t>(size));
     }
 
@@ -299,14 +380,19 @@ private:
     DiskTask *m_task;
     QString m_source;
     QString m_destination;
+    QString m_folder;
     QString m_temp;
     int m_in = -1;
     int m_out = -1;
     bool m_committed = false;
     bool m_infoValid = false;
+    bool m_geotagged = false;
     bool m_endsWithImage = false; /* the bytes streamed so far end with an end-of-image marker */
     bool m_wantCrc = false;
     quint32 m_crc = 0; /* CRC-32 of the bytes written to the copy, when wanted */
+    qint64 m_read = 0; /* bytes read from the card */
+    FileHash::Xxh64 m_sourceHash;
+    FileHash::Xxh64 m_copyHash;
     PhotoInfo m_info;
 };
 
@@ -322,6 +408,32 @@ void saveHeader(DiskTask *task)
         static_cast<ssize_t>(sizeof header))
         std::printf("update %s disk task file error: %s\n", task->record.task_file,
                     std::strerror(errno));
+}
+
+/* The number of the volume being filled: 2 for "pack2.zip" (or "pack2"). */
+int volumeNumber(const disk_task_t &r)
+{
+    const QString current = text(r.volume_name, sizeof r.volume_name);
+    const int k = static_cast<int>(current.lastIndexOf(QLatin1Char('k')));
+    return QStringView(current).mid(k + 1).split(u'.').first().toInt();
+}
+
+/*
+ * Every volume of a lens whose files are all done is closed for good: each
+ * is named to the hook, which knows those it has seen already.
+ */
+bool closeVolumes(DiskTask *task, QString *error)
+{
+    const disk_task_t &r = task->record;
+    if (!r.split || !task->hooks.volumeClosed)
+        return true;
+    const QString folder = text(r.zip_folder, sizeof r.zip_folder);
+    for (int number = 1; number <= volumeNumber(r); ++number) {
+        const QString volume = folder + QStringLiteral("pack%1.zip").arg(number);
+        if (QFileInfo::exists(volume) && !task->hooks.volumeClosed(volume, error))
+            return false;
+    }
+    return true;
 }
 
 /*
@@ -343,10 +455,10 @@ bool packIntoVolume(DiskTask *task, const QString &copy, quint32 crc, const QStr
     uint64_t bytes = r.volume_bytes + static_cast<uint64_t>(size);
     QString volume = text(r.volume_path, sizeof r.volume_path);
     if (r.volume_bytes > 0 && static_cast<double>(bytes) > limit) {
-        const QString current = text(r.volume_name, sizeof r.volume_name);
-        const int k = static_cast<int>(current.lastIndexOf(QLatin1Char('k')));
-        const int number = QStringView(current).mid(k + 1).split(u'.').first().toInt();
-        const QString next = QStringLiteral("pack%1.zip").arg(number + 1);
+        /* The volume filled so far is closed for good: its last entry was committed. */
+        if (task->hooks.volumeClosed && !task->hooks.volumeClosed(volume, error))
+            return false;
+        const QString next = QStringLiteral("pack%1.zip").arg(volumeNumber(r) + 1);
         volume = text(r.zip_folder, sizeof r.zip_folder) + next;
         if (!disk_task_set_text(r.volume_name, next) ||
             !disk_task_set_text(r.volume_path, volume)) {
@@ -415,13 +527,26 @@ void work(DiskTask *task)
         const file_info_t &entry = run->files[static_cast<size_t>(next)];
         const QString source = text(entry.path, sizeof entry.path);
         const QString name = source.mid(source.lastIndexOf(QLatin1Char('/')) + 1);
-        FileCopy copy(task, source, destination + QLatin1Char('/') + name);
         quint32 crc = 0;
-        if (!copy.run(run->photoIndex[static_cast<size_t>(next)], &error,
-                      record.split ? &crc : nullptr)) {
+        CopiedFile copied;
+        /* A copy that does not read back as written is made once more. */
+        FileCopy::Outcome outcome = FileCopy::Mismatch;
+        for (int attempt = 0; attempt < 2 && outcome == FileCopy::Mismatch; ++attempt) {
+            FileCopy copy(task, source, destination + QLatin1Char('/') + name);
+            outcome = copy.run(run->photoIndex[static_cast<size_t>(next)], &error,
+                               record.split ? &crc : nullptr, &copied);
+        }
+        if (outcome != FileCopy::Copied) {
+            if (outcome == FileCopy::Mismatch)
+                error += QStringLiteral("; it was copied twice");
             std::printf("open %s file error.\n", entry.path);
             break;
         }
+        error.clear();
+        if (copied.verified)
+            ++run->verified;
+        if (task->hooks.copied && !task->hooks.copied(copied, &error))
+            break;
         if (waiting && !countDone(&error))
             break;
         waiting = false;
@@ -440,6 +565,8 @@ void work(DiskTask *task)
     QString commitError;
     if (waiting && !countDone(&commitError) && error.isEmpty())
         error = commitError;
+    if (error.isEmpty() && load(record.next_index) == record.file_num)
+        closeVolumes(task, &error);
     if (!error.isEmpty())
         failTask(run, error);
     store(record.finished, 1);

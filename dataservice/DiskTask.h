@@ -12,7 +12,9 @@
  *
  * The card is only ever read: each photo is read once, changed in memory and
  * written under a temporary name in the lens folder, then renamed to its
- * final name, so a file under its final name is always whole.
+ * final name, so a file under its final name is always whole. The bytes read
+ * and the bytes written are hashed on the way; with read-back on, the copy is
+ * synced and read back from the disk before it counts as done.
  */
 #ifndef DATASERVICE_DISKTASK_H
 #define DATASERVICE_DISKTASK_H
@@ -68,12 +70,45 @@ struct file_info_t {
 };
 static_assert(sizeof(file_info_t) == 260, "a task file entry is 260 bytes");
 
+/* A file whose copy reached its final name, with what it was checked against. */
+struct CopiedFile {
+    QString source; /* the file on the card */
+    qint64 size = 0;
+    qint64 mtimeSeconds = 0; /* the card file's modification time when it was read */
+    qint32 mtimeNanoseconds = 0;
+    quint64 sourceHash = 0; /* XXH64 of the bytes read from the card */
+    QString copy;
+    qint64 copySize = 0;
+    quint64 copyHash = 0;  /* XXH64 of the bytes written */
+    bool verified = false; /* synced, read back from the disk and matched copyHash */
+};
+
+/* How a task checks its copies. */
+struct DiskTaskChecks {
+    /* XXH64 of what is read and written, for the offload record; off only to measure its cost. */
+    bool hash = true;
+    /*
+     * Each copy synced and read back cold from the disk; a mismatch copies the
+     * file again once, a second one fails the task. Zip volumes are tested
+     * when closed. Needs `hash`.
+     */
+    bool readBack = true;
+};
+
 /* What the worker asks of the transfer around it; called on the worker's thread. */
 struct DiskTaskHooks {
     /* The position for the k-th JPEG photo of the lens (k from 0); false when there is none. */
     std::function<bool(int photoIndex, GeoPosition *position)> position;
     /* A photo reached its final name in the save folder. */
     std::function<void(const QString &copyPath, const PhotoInfo &info)> photoWritten;
+    /* A file's copy is final (verified when read-back is on); false with `error` fails the task. */
+    std::function<bool(const CopiedFile &file, QString *error)> copied;
+    /*
+     * A zip volume is closed for good: the lens moved on to the next volume,
+     * or every file is done (then each of the lens's volumes is named, the
+     * hook telling those it knows already). False with `error` fails the task.
+     */
+    std::function<bool(const QString &volumePath, QString *error)> volumeClosed;
     /* A resumed worker, before its first file: the copies of the JPEG photos done so far. */
     std::function<void(const QStringList &doneCopies)> resumed;
     /* The worker ended (every file done, stopped, or failed); its last call. */
@@ -98,6 +133,7 @@ struct DiskTaskRun {
     std::atomic<int> geotagged{0};
     std::atomic<int> skipped{0};
     std::atomic<int> written{0};
+    std::atomic<int> verified{0}; /* of the files written, those read back and matched */
     std::atomic<qint64> bytesWritten{0};
 
     mutable std::mutex mutex; /* guards the two below */
@@ -112,6 +148,7 @@ struct DiskTaskRun {
 
 struct DiskTask {
     disk_task_t record{};
+    DiskTaskChecks checks;
     DiskTaskHooks hooks;
     std::unique_ptr<DiskTaskRun> run;
 

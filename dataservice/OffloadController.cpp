@@ -2,7 +2,8 @@
 
 #include "BlocksExchangeWriter.h"
 #include "CardFinder.h"
-#include "LensTable.h"
+#include "ChecksumList.h"
+#include "FileHash.h"
 #include "ZipVolume.h"
 #include "platform/AppPaths.h"
 
@@ -11,6 +12,8 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QTemporaryFile>
+
+#include <cstring>
 
 namespace {
 
@@ -21,6 +24,24 @@ bool inside(const QString &path, const QString &root)
     const QString clean = QDir::cleanPath(path);
     return clean == folder ||
            clean.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
+
+/* `path` relative to the folder `root`, or relative to "/" when it does not lie in it. */
+QString relativeTo(const QString &path, const QString &root)
+{
+    const QString clean = QDir::cleanPath(path);
+    const QString folder = QDir::cleanPath(root);
+    if (!folder.isEmpty() && folder != QLatin1String("/") &&
+        clean.startsWith(folder + QLatin1Char('/')))
+        return clean.mid(folder.size() + 1);
+    return clean.mid(clean.startsWith(QLatin1Char('/')) ? 1 : 0);
+}
+
+/* A record line as it would be written, without its time: what tells a line already there. */
+QByteArray lineKey(OffloadRecord::FileLine line)
+{
+    line.time = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+    return OffloadRecord::line(line);
 }
 
 } // namespace
@@ -135,6 +156,8 @@ bool OffloadController::prepare(const OffloadPlan &plan, const QList<Volume> &vo
     }
     m_plan = plan;
     m_plan.saveDir = save;
+    m_plan.readBack = plan.readBack && plan.hashes;
+    m_volumes = volumes;
     return true;
 }
 
@@ -172,7 +195,7 @@ bool OffloadController::start(QString *error)
     return startTasks(false, error);
 }
 
-bool OffloadController::resume(const QList<Volume> &volumes, QString *error)
+bool OffloadController::resume(const QList<Volume> &volumes, QString *error, bool readBack)
 {
     const QString file = TaskConfig::path(AppPaths::dataDir());
     QString why;
@@ -197,6 +220,7 @@ bool OffloadController::resume(const QList<Volume> &volumes, QString *error)
     plan.splitText = config->split ? config->splitValue : QString();
     plan.splitMiB = config->split ? OffloadController::parseSize(config->splitValue) : 0;
     plan.password = config->usePassword ? config->password.toUtf8() : QByteArray();
+    plan.readBack = readBack;
     if (config->split && plan.splitMiB <= 0) {
         *error = QStringLiteral("%1 names the volume size '%2', which is not a size")
                      .arg(file, config->splitValue);
@@ -232,6 +256,19 @@ bool OffloadController::startTasks(bool resuming, QString *error)
     m_infoFiles.clear();
     m_reportedFailures.clear();
     m_exchangeFiles.clear();
+    /* Each photo folder's card: the volume it lies on, the deepest one holding it. */
+    for (const auto &[disk, source] : std::as_const(m_plan.sources)) {
+        CardOrigin origin;
+        for (const Volume &volume : std::as_const(m_volumes))
+            if (inside(source, volume.mountPath) && volume.mountPath.size() > origin.root.size())
+                origin = {VolumeQuery::volumeUuid(volume.device), volume.label, volume.mountPath};
+        /* A folder on no volume that can be told is no card: its lines make no card safe. */
+        if (origin.uuid.isEmpty())
+            origin.uuid = QStringLiteral("unknown");
+        m_origins[static_cast<size_t>(disk)] = origin;
+    }
+    if (m_plan.hashes && !openRecord(error))
+        return false;
     for (const auto &[disk, source] : std::as_const(m_plan.sources)) {
         const Lens &lens = LensTable::lens(disk);
         const QString folder = m_plan.saveDir + QLatin1Char('/') + lens.word;
@@ -267,6 +304,16 @@ bool OffloadController::startTasks(bool resuming, QString *error)
             stop();
             return false;
         }
+        task->checks.hash = m_plan.hashes;
+        task->checks.readBack = m_plan.readBack;
+        if (m_plan.hashes) {
+            task->hooks.copied = [this, disk](const CopiedFile &file, QString *error) {
+                return recordCopy(disk, file, error);
+            };
+            task->hooks.volumeClosed = [this, disk](const QString &volume, QString *error) {
+                return recordVolume(disk, volume, error);
+            };
+        }
         PhotoInfoFile *infoFile = info.get();
         task->hooks.position = [this](int index, GeoPosition *position) {
             if (index < 0 || index >= m_positions.size())
@@ -275,7 +322,8 @@ bool OffloadController::startTasks(bool resuming, QString *error)
             return true;
         };
         /* The end of a worker is looked at at once, not at the next tick. */
-        task->hooks.ended = [this] {
+        task->hooks.ended = [this, disk] {
+            writeChecksums(disk);
             QMetaObject::invokeMethod(this, &OffloadController::poll, Qt::QueuedConnection);
         };
         task->hooks.resumed = [this, infoFile](const QStringList &done) {
@@ -445,6 +493,16 @@ QList<LensSummary> OffloadController::summary() const
             s.skipped = run->skipped.load();
             s.written = run->written.load();
             s.bytesWritten = run->bytesWritten.load();
+            /* The card's files as the task lists them, looked up in the record. */
+            const CardOrigin &origin = m_origins[static_cast<size_t>(s.disk)];
+            std::lock_guard<std::mutex> lock(m_recordMutex);
+            const QHash<QString, bool> &recorded = m_cardFiles[static_cast<size_t>(s.disk)];
+            for (const file_info_t &file : run->files) {
+                const auto it =
+                    recorded.constFind(relativeTo(QString::fromUtf8(file.path), origin.root));
+                s.copied += it != recorded.cend();
+                s.verified += it != recorded.cend() && *it;
+            }
             std::lock_guard<std::mutex> guard(run->mutex);
             for (const SkippedFile &file : run->skippedFiles)
                 s.skippedFiles << file;
@@ -480,7 +538,148 @@ void OffloadController::poll()
         m_timer.stop();
         for (const auto &task : m_tasks)
             disk_task_stop(task.get(), task->record.disk);
+        {
+            std::lock_guard<std::mutex> lock(m_recordMutex);
+            ok = ok && m_listFailures.isEmpty();
+        }
+        QString error;
+        if (m_record.isOpen() && !m_record.sync(&error)) {
+            emit problem(error);
+            ok = false;
+        }
+        m_record.close();
         complete(ok);
         emit finished(ok);
     }
+}
+
+QString OffloadController::recordPath() const
+{
+    return OffloadRecord::pathIn(m_plan.saveDir);
+}
+
+bool OffloadController::openRecord(QString *error)
+{
+    m_record.close();
+    const QString path = recordPath();
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    m_recordedLines.clear();
+    m_cardFiles = {};
+    m_sums = {};
+    m_volumeLines.clear();
+    m_listFailures.clear();
+    /* What the record holds already (a resume, or the same cards offloaded again). */
+    QString why;
+    const std::optional<OffloadRecord::Contents> contents =
+        QFileInfo::exists(path) ? OffloadRecord::read(path, &why) : std::nullopt;
+    if (contents) {
+        for (const OffloadRecord::FileLine &line : contents->files) {
+            const auto disk = static_cast<size_t>(line.disk);
+            const QString word = LensTable::lens(line.disk).word + QLatin1Char('/');
+            m_recordedLines.insert(lineKey(line));
+            if (line.cardUuid == m_origins[disk].uuid)
+                m_cardFiles[disk].insert(line.cardPath, line.verified);
+            if (line.copy.startsWith(word) && !line.copy.mid(word.size()).contains(u'/'))
+                m_sums[disk].insert(line.copy.mid(word.size()), line.copyHash);
+        }
+        for (const OffloadRecord::VolumeLine &line : contents->volumes) {
+            const QString word = LensTable::lens(line.disk).word + QLatin1Char('/');
+            m_volumeLines.insert(line.volume, {line.size, line.hash});
+            if (line.volume.startsWith(word))
+                m_sums[static_cast<size_t>(line.disk)].insert(line.volume.mid(word.size()),
+                                                              line.hash);
+        }
+    }
+    return m_record.open(path, m_plan.readBack, error);
+}
+
+bool OffloadController::recordCopy(int disk, const CopiedFile &file, QString *error)
+{
+    const CardOrigin &origin = m_origins[static_cast<size_t>(disk)];
+    OffloadRecord::FileLine line;
+    line.disk = disk;
+    line.cardUuid = origin.uuid;
+    line.cardLabel = origin.label;
+    line.cardPath = relativeTo(file.source, origin.root);
+    line.size = file.size;
+    line.mtime = {file.mtimeSeconds, file.mtimeNanoseconds};
+    line.sourceHash = file.sourceHash;
+    line.copy = relativeTo(file.copy, m_plan.saveDir);
+    line.copySize = file.copySize;
+    line.copyHash = file.copyHash;
+    line.verified = file.verified;
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    /* A file copied again after a kill gives the line it had: the record keeps one. */
+    const QByteArray key = lineKey(line);
+    if (!m_recordedLines.contains(key) && !m_record.append(line, error))
+        return false;
+    m_recordedLines.insert(key);
+    m_cardFiles[static_cast<size_t>(disk)].insert(line.cardPath, line.verified);
+    m_sums[static_cast<size_t>(disk)].insert(QFileInfo(file.copy).fileName(), line.copyHash);
+    return true;
+}
+
+bool OffloadController::recordVolume(int disk, const QString &volumePath, QString *error)
+{
+    const QString volume = relativeTo(volumePath, m_plan.saveDir);
+    const qint64 size = QFileInfo(volumePath).size();
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        const auto known = m_volumeLines.constFind(volume);
+        if (known != m_volumeLines.cend() && known->first == size)
+            return true;
+    }
+    OffloadRecord::VolumeLine line;
+    line.disk = disk;
+    line.volume = volume;
+    line.size = size;
+    if (m_plan.readBack) {
+        if (!ZipVolume::test(volumePath, m_plan.password, &line.hash, error))
+            return false;
+        line.tested = true;
+    } else {
+        int code = 0;
+        const std::optional<quint64> hash = FileHash::coldFile(volumePath, &code);
+        if (!hash) {
+            *error = QStringLiteral("cannot read the zip volume %1: %2")
+                         .arg(volumePath, QString::fromLocal8Bit(std::strerror(code)));
+            return false;
+        }
+        line.hash = *hash;
+    }
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    if (!m_record.append(line, error))
+        return false;
+    m_volumeLines.insert(volume, {size, line.hash});
+    m_sums[static_cast<size_t>(disk)].insert(QFileInfo(volumePath).fileName(), line.hash);
+    return true;
+}
+
+void OffloadController::writeChecksums(int disk)
+{
+    if (!m_plan.hashes)
+        return;
+    QList<ChecksumList::Entry> entries;
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        const auto &sums = m_sums[static_cast<size_t>(disk)];
+        for (auto it = sums.cbegin(); it != sums.cend(); ++it)
+            entries.append({it.key(), it.value()});
+    }
+    const QString folder = m_plan.saveDir + QLatin1Char('/') + LensTable::lens(disk).word;
+    QString error;
+    if (entries.isEmpty() || ChecksumList::update(folder, entries, &error))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        m_listFailures << error;
+    }
+    QMetaObject::invokeMethod(this, [this, error] { emit problem(error); });
+}
+
+bool OffloadController::allVerified() const
+{
+    const QList<LensSummary> lenses = summary();
+    return std::all_of(lenses.cbegin(), lenses.cend(),
+                       [](const LensSummary &lens) { return lens.verified == lens.planned; });
 }

@@ -9,17 +9,24 @@
 #define DATASERVICE_OFFLOADCONTROLLER_H
 
 #include "DiskTask.h"
+#include "LensTable.h"
+#include "OffloadRecord.h"
 #include "PhotoInfoFile.h"
 #include "TaskConfig.h"
 #include "platform/VolumeQuery.h"
 #include "pos/MyExcelObject.h"
 
+#include <QHash>
 #include <QList>
+#include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <array>
 #include <memory>
+#include <mutex>
 
 struct OffloadPlan {
     QString saveDir;
@@ -34,6 +41,14 @@ struct OffloadPlan {
     QString splitText; /* as the user gave it ("4GB") */
     /* Entries of the volumes encrypted with this; empty: none. */
     QByteArray password;
+    /*
+     * Every copy synced and read back from the disk before it counts, zip
+     * volumes tested when closed. Off: the hashes are still recorded, marked
+     * as not read back, and such copies make no card safe to clear.
+     */
+    bool readBack = true;
+    /* XXH64 of what is read and written; off only to measure what hashing costs. */
+    bool hashes = true;
 };
 
 struct LensSummary {
@@ -45,6 +60,9 @@ struct LensSummary {
     int geotagged = 0;
     int skipped = 0;
     int written = 0;
+    /* Files of this lens's card folder in the offload record: copied, and of them verified. */
+    int copied = 0;
+    int verified = 0;
     qint64 bytesWritten = 0;
     QList<SkippedFile> skippedFiles;
     QString error; /* why the lens ended early; empty when it did not */
@@ -71,7 +89,7 @@ public:
      * with its own options, from the lenses' task files; false with `error`
      * when there is none to continue or it cannot be.
      */
-    bool resume(const QList<Volume> &volumes, QString *error);
+    bool resume(const QList<Volume> &volumes, QString *error, bool readBack = true);
     /* Stop every worker between files (waits for the files being copied). */
     void stop();
 
@@ -82,6 +100,10 @@ public:
     /* Combined POS records for geotagging, in table order. */
     qsizetype positionCount() const { return m_positions.size(); }
     QList<LensSummary> summary() const;
+    /* Whether every file of every lens has a verified copy in the offload record. */
+    bool allVerified() const;
+    /* The offload record of the save folder. */
+    QString recordPath() const;
     /* Photos done and planned over all lenses. */
     void totals(int *done, int *planned, qint64 *bytes) const;
 
@@ -111,6 +133,12 @@ private:
     void saveConfig(bool success, bool write = true);
     void writeConfig();
     void complete(bool ok);
+    /* Open the save folder's record and learn what it holds of these cards. */
+    bool openRecord(QString *error);
+    /* Hooks of a lens's worker, on its thread: record a copy, test a volume, list the sums. */
+    bool recordCopy(int disk, const CopiedFile &file, QString *error);
+    bool recordVolume(int disk, const QString &volumePath, QString *error);
+    void writeChecksums(int disk);
 
     OffloadPlan m_plan;
     QList<GeoPosition> m_positions;
@@ -122,6 +150,24 @@ private:
     QList<int> m_reportedFailures;
     QTimer m_timer;
     bool m_running = false;
+
+    /* Where a lens's photo folder lies: the card's UUID, label and mount folder. */
+    struct CardOrigin {
+        QString uuid;
+        QString label;
+        QString root;
+    };
+    QList<Volume> m_volumes;
+    std::array<CardOrigin, LensTable::count> m_origins;
+    OffloadRecordWriter m_record;
+    /* Guards what the workers' hooks share: the members below. */
+    mutable std::mutex m_recordMutex;
+    QSet<QByteArray> m_recordedLines; /* lines already in the record, without their time */
+    /* Per lens: card path -> verified, and copy or volume name in the lens folder -> XXH64. */
+    std::array<QHash<QString, bool>, LensTable::count> m_cardFiles;
+    std::array<QMap<QString, quint64>, LensTable::count> m_sums;
+    QHash<QString, QPair<qint64, quint64>> m_volumeLines; /* volume -> size, XXH64 recorded */
+    QStringList m_listFailures;
 };
 
 #endif

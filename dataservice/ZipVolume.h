@@ -58,6 +58,15 @@ bool recover(const QString &volumePath, QString *error);
 /* The entry names of a volume in order; empty with `error` when it cannot be read. */
 QStringList entries(const QString &volumePath, QString *error = nullptr);
 
+/*
+ * Test a closed volume as it is on the disk: its cached pages are dropped,
+ * then every entry is read through minizip (decrypted with `password` when
+ * one is given) and its CRC-32 checked; the volume's XXH64 goes to `hash`,
+ * taken from the bytes the test read. False with `error` naming the volume
+ * and the first bad entry. The volume must have been synced (commit()).
+ */
+bool test(const QString &volumePath, const QByteArray &password, quint64 *hash, QString *error);
+
 } // namespace ZipVolume
 
 #endif

@@ -7,6 +7,7 @@
  * volumes (by unzip), the photo information files and the BlocksExchange
  * files; no temporary file may be left, and the cards stay as they were.
  */
+#include "ComparableRecord.h"
 #include "LoopVolume.h"
 #include "TestJpeg.h"
 
@@ -14,7 +15,10 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -51,7 +55,8 @@ QMap<QString, QByteArray> contents(const QString &root, QStringList *leftovers)
         if (name.endsWith(QLatin1String(".part")) || name.contains(QLatin1String(".undo")))
             *leftovers << name;
         if (!name.endsWith(QLatin1String(".zip"))) {
-            files[name] = QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256);
+            files[name] = QCryptographicHash::hash(comparableRecord(name, readAll(path)),
+                                                   QCryptographicHash::Sha256);
             continue;
         }
         QTemporaryDir out;
@@ -196,6 +201,26 @@ TEST(ResumeCards, KilledTwentyTimesEndsWithTheFilesOfAnUninterruptedRun)
     EXPECT_TRUE(reference.contains(QStringLiteral("Back/pack2.zip!K0004.JPG")))
         << reference.keys().join(' ').toStdString();
     std::printf("kills: %d\n", kills);
+    /* The killed runs' record: one verified line per card file, a tested line per volume. */
+    QMap<QString, int> fileLines;
+    QSet<QString> volumeLines;
+    for (const QByteArray &line :
+         readAll(work.filePath("killed/offload-record.jsonl")).split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o["kind"] == "file")
+            fileLines[o["lens"].toString() + ':' + o["card_path"].toString()] +=
+                o["verified"].toBool() ? 1 : 100;
+        if (o["kind"] == "volume" && o["tested"].toBool())
+            volumeLines << o["volume"].toString();
+    }
+    EXPECT_EQ(fileLines.size(), qsizetype(std::size(labels)) * (photos.size() + 1));
+    for (auto it = fileLines.cbegin(); it != fileLines.cend(); ++it)
+        EXPECT_EQ(it.value(), 1) << it.key().toStdString();
+    QSet<QString> zips;
+    for (const QString &name : killed.keys())
+        if (name.endsWith(QLatin1String(".zip!status")))
+            zips << name.chopped(7);
+    EXPECT_EQ(volumeLines, zips);
     for (const char *lens : {"center", "left", "right", "front", "back"})
         EXPECT_EQ(
             readAll(killedData + '/' + lens + ".txt"),

@@ -3,6 +3,7 @@
  * paused and resumed on the page (volumes, password, sorties) ends with the
  * same files as `orvex-cli offload` with the same options.
  */
+#include "ComparableRecord.h"
 #include "LoopVolume.h"
 #include "RecordingPresenter.h"
 #include "TestJpeg.h"
@@ -40,7 +41,8 @@ QMap<QString, QByteArray> contents(const QString &root)
         const QString path = it.next();
         const QString name = QDir(root).relativeFilePath(path);
         if (!name.endsWith(QLatin1String(".zip"))) {
-            files[name] = QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256);
+            files[name] = QCryptographicHash::hash(comparableRecord(name, readAll(path)),
+                                                   QCryptographicHash::Sha256);
             continue;
         }
         QTemporaryDir out;
