@@ -232,6 +232,9 @@ QString lastSaveFolder(const QString &dataDir)
 QList<ClearCard> survey(const QList<int> &disks, const QString &saveFolder, const QString &dataDir)
 {
     const auto held = transferred(dataDir);
+    /* loadRecords adds the last transfer's save folder itself and reads each folder once. */
+    const RecordedCopies records = CardSafety::loadRecords(
+        dataDir, saveFolder.isEmpty() ? QStringList() : QStringList{saveFolder});
     QList<ClearCard> cards;
     for (const Volume &volume : VolumeQuery::mountedVolumes()) {
         const int disk = LensTable::diskForLabel(volume.label);
@@ -248,6 +251,7 @@ QList<ClearCard> survey(const QList<int> &disks, const QString &saveFolder, cons
                 card.notTransferred += !(*held)[disk].contains(photo);
         }
         card.refusal = CardGuard::check(volume, disk, saveFolder, dataDir);
+        card.safety = CardSafety::check(volume, disk, records);
         cards << card;
     }
     for (ClearCard &card : cards)

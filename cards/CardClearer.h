@@ -8,6 +8,7 @@
 #ifndef CARDS_CARDCLEARER_H
 #define CARDS_CARDCLEARER_H
 
+#include "CardSafety.h"
 #include "platform/VolumeQuery.h"
 
 #include <QList>
@@ -24,6 +25,8 @@ struct ClearCard {
     int notTransferred = -1; /* of them, the ones the last completed transfer does not hold;
                                 -1 when there is no completed transfer to compare with */
     QString refusal;         /* why the guard refuses the card; empty when it may be cleared */
+    CardVerdict safety;      /* whether every file under DCIM has a verified copy (isSafe());
+                                a card that could not be judged carries the reason in error */
 };
 
 /* What became of one card. */
@@ -45,10 +48,11 @@ const QStringList &cardFiles();
 /*
  * The lens cards among the mounted volumes, one per lens in disk order
  * (only the lenses in `disks` when it is not empty), each with its guard's
- * verdict and its photo counts. Two volumes carrying one lens's label are
- * both listed and both refused: which one is the card cannot be told. `saveFolder` is the folder
- * the offload writes to (its volume is never a card); `dataDir` holds Taskconfig.xml and the photo
- * information files of the last transfer.
+ * verdict, its photo counts and its safety verdict against the offload
+ * records of the last transfer's save folder and of `saveFolder`. Two volumes carrying one lens's
+ * label are both listed and both refused: which one is the card cannot be told. `saveFolder` is the
+ * folder the offload writes to (its volume is never a card); `dataDir` holds Taskconfig.xml and the
+ * photo information files of the last transfer.
  */
 QList<ClearCard> survey(const QList<int> &disks, const QString &saveFolder, const QString &dataDir);
 

@@ -153,13 +153,21 @@ void ReductionWidget::restore()
     const QString saveFolder = CardClearer::lastSaveFolder(dataDir);
     const QList<ClearCard> cards = CardClearer::survey({}, saveFolder, dataDir);
 
-    /* The question names what each card holds and what the last transfer lacks. */
-    QStringList lines{tr("将清除相机中所有的数据,是否继续?")};
+    /*
+     * The question names what each card holds, what the last transfer lacks and whether every
+     * file under its DCIM folder has a verified copy; what is at risk stands in red. It is rich
+     * text: every text in it is escaped, so the label takes it for markup as a whole. The
+     * question box has no default button: Enter does nothing, Escape answers no.
+     */
+    const QString red = QStringLiteral("<span style=\"color:#d00\">%1</span>");
+    QStringList lines{tr("将清除相机中所有的数据,是否继续?").toHtmlEscaped()};
+    QStringList refusals;
     int clearable = 0;
     for (const ClearCard &card : cards) {
         const QString word = LensTable::lens(card.disk).word;
         if (!card.refusal.isEmpty()) {
-            lines << tr("%1：不清空（%2）").arg(word, card.refusal);
+            refusals << tr("%1：不清空（%2）").arg(word, card.refusal);
+            lines << refusals.last().toHtmlEscaped();
             continue;
         }
         ++clearable;
@@ -168,14 +176,21 @@ void ReductionWidget::restore()
             line += tr("，其中%1张不在上次完成的传输中").arg(card.notTransferred);
         else if (card.notTransferred < 0 && card.photos > 0)
             line += tr("，没有完成的传输可以核对");
+        line = line.toHtmlEscaped() + QStringLiteral("，");
+        if (!card.safety.error.isEmpty())
+            line += red.arg(tr("无法判断是否安全（%1）").arg(card.safety.error).toHtmlEscaped());
+        else if (card.safety.isSafe())
+            line += tr("安全");
+        else
+            line += red.arg(tr("%1个文件没有经过校验的副本").arg(card.safety.unsafe.size()));
         lines << line;
     }
     if (clearable == 0) {
         DialogPresenter::instance()->warn(Orvex::instance(), tr("没有可以清空的相机存储卡"),
-                                          lines.mid(1).join(QLatin1Char('\n')));
+                                          refusals.join(QLatin1Char('\n')));
         return;
     }
-    if (!DialogPresenter::instance()->ask(Orvex::instance(), lines.join(QLatin1Char('\n'))))
+    if (!DialogPresenter::instance()->ask(Orvex::instance(), lines.join(QStringLiteral("<br>"))))
         return;
 
     for (Row &r : m_rows) {

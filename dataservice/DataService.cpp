@@ -82,6 +82,13 @@ DataService::DataService(QWidget *parent) : QWidget(parent)
         connect(button, &QPushButton::clicked, this, &DataService::onClicked);
     }
 
+    /* Read-back is on unless the operator turns it off; such copies make no card safe to clear. */
+    m_verify = new QCheckBox(tr("读回校验副本"), this);
+    m_verify->setObjectName(QStringLiteral("checkBox_verify"));
+    m_verify->setGeometry(440, 112, 146, 28);
+    m_verify->setChecked(true);
+    m_verify->setToolTip(
+        tr("每个副本写入后从磁盘读回并比对校验值。不校验的副本不能让相机卡成为可安全清空。"));
     m_sorties = new QCheckBox(tr("自动区分架次"), this);
     m_sorties->setObjectName(QStringLiteral("checkBox_2"));
     m_sorties->setGeometry(20, 150, 130, 24);
@@ -107,7 +114,7 @@ DataService::DataService(QWidget *parent) : QWidget(parent)
     m_password = new QLineEdit(this);
     m_password->setObjectName(QStringLiteral("lineEdit_3"));
     m_password->setGeometry(500, 150, 86, 24);
-    for (QCheckBox *box : {m_sorties, m_split, m_usePassword})
+    for (QCheckBox *box : {m_verify, m_sorties, m_split, m_usePassword})
         box->setStyleSheet(darkText);
 
     m_text = new QTextEdit(this);
@@ -289,7 +296,7 @@ void DataService::startOrPause()
         return;
     }
     if (m_state == Paused) {
-        if (!m_controller.resume(VolumeQuery::mountedVolumes(), &error)) {
+        if (!m_controller.resume(VolumeQuery::mountedVolumes(), &error, m_verify->isChecked())) {
             DialogPresenter::instance()->warn(Orvex::instance(), tr("无法继续"), error);
             return;
         }
@@ -306,6 +313,7 @@ void DataService::startOrPause()
     plan.saveDir = m_saveDir;
     plan.posTables = m_posTables;
     plan.sorties = m_sorties->isChecked();
+    plan.readBack = m_verify->isChecked();
     if (m_split->isChecked()) {
         plan.splitText = m_size->text() + m_unit->currentText();
         plan.splitMiB = OffloadController::parseSize(plan.splitText);
@@ -347,7 +355,7 @@ void DataService::offerResume()
         return;
     if (!DialogPresenter::instance()->ask(Orvex::instance(), tr("是否继续上次任务？")))
         return;
-    if (!m_controller.resume(VolumeQuery::mountedVolumes(), &error)) {
+    if (!m_controller.resume(VolumeQuery::mountedVolumes(), &error, m_verify->isChecked())) {
         DialogPresenter::instance()->warn(Orvex::instance(), tr("无法继续"), error);
         return;
     }
@@ -377,14 +385,24 @@ void DataService::onProgress(int done, int planned)
     m_controller.totals(&sum, &total, &bytes);
     m_progress->setRange(0, std::max(planned, 1));
     m_progress->setValue(done);
-    QStringList lines;
-    for (const LensSummary &s : m_controller.summary())
-        lines << tr("%1共%2张,已传%3张").arg(s.folder).arg(s.planned).arg(s.done);
-    m_statusLines = lines.join(QLatin1Char('\n'));
+    m_statusLines = lensLines();
     /* Each report comes 200 ms after the last. */
     m_speed->setText(tr("%1M/s").arg((bytes - m_lastBytes) / 1048576.0 * 5, 0, 'f', 1));
     m_lastBytes = bytes;
     refreshText();
+}
+
+QString DataService::lensLines() const
+{
+    QStringList lines;
+    for (const LensSummary &s : m_controller.summary())
+        lines << tr("%1共%2张,已传%3张,已复制%4张,已校验%5张")
+                     .arg(s.folder)
+                     .arg(s.planned)
+                     .arg(s.done)
+                     .arg(s.copied)
+                     .arg(s.verified);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void DataService::onFinished(bool ok)
@@ -400,9 +418,13 @@ void DataService::onFinished(bool ok)
     }
     for (int disk = 0; disk < LensTable::count; ++disk)
         m_lensButtons[static_cast<size_t>(disk)]->setImage(LensTable::lens(disk).iconNormal);
-    m_statusLines = tr("传输已完成") + QLatin1Char('\n') + m_statusLines;
+    const QString verified = m_controller.allVerified()
+                                 ? tr("全部文件的副本已读回校验")
+                                 : tr("有文件的副本未经读回校验，这些相机卡不能算作可安全清空");
+    m_statusLines =
+        tr("传输已完成") + QLatin1Char('\n') + verified + QLatin1Char('\n') + lensLines();
     refreshText();
-    DialogPresenter::instance()->warn(Orvex::instance(), tr("传输已经完成！"), QString());
+    DialogPresenter::instance()->warn(Orvex::instance(), tr("传输已经完成！"), verified);
 }
 
 void DataService::onsignalclose()

@@ -42,6 +42,7 @@ public:
     Mylabel *startControl() const { return m_start; }
     Mylabel *browseButton() const { return m_browse; }
     QPushButton *addButton() const { return m_add; }
+    QCheckBox *verifyBox() const { return m_verify; }
     QCheckBox *sortieBox() const { return m_sorties; }
     QCheckBox *splitBox() const { return m_split; }
     QCheckBox *passwordBox() const { return m_usePassword; }
@@ -71,6 +72,8 @@ private:
     void showLensLine(int disk, int photos);
     void refreshText();
     void onProgress(int done, int planned);
+    /* Per lens: photos planned, done, copied and verified. */
+    QString lensLines() const;
     void onFinished(bool ok);
 
     OffloadController m_controller;
@@ -90,6 +93,7 @@ private:
     Mylabel *m_start;
     QPushButton *m_add;
     QPushButton *m_deselect;
+    QCheckBox *m_verify;
     QCheckBox *m_sorties;
     QCheckBox *m_usePassword;
     QCheckBox *m_split;

@@ -136,10 +136,13 @@ private slots:
         emit page->startControl()->clicked(); /* pause: the workers stop between photos */
         QVERIFY(page->paused());
         emit page->startControl()->clicked(); /* go on */
-        QTRY_VERIFY_WITH_TIMEOUT(presenter.warnings.contains(QStringLiteral("传输已经完成！")),
-                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            presenter.warnings.contains(QStringLiteral("传输已经完成！|全部文件的副本已读回校验")),
+            60000);
         QCOMPARE(page->progress(), 12);
         QVERIFY(page->text().contains(QStringLiteral("传输已完成")));
+        QVERIFY2(page->text().contains(QStringLiteral("已复制6张,已校验6张")),
+                 qPrintable(page->text()));
 
         const auto expected = contents(work.filePath("cli"));
         const auto got = contents(work.filePath("page"));
