@@ -1,14 +1,17 @@
 /*
  * The offload against five parallel `cp -r`: five exFAT cards on loop
  * devices (through FUSE, as the cards are here), each holding camera-like
- * 12 MB JPEG photos, copied into a save folder by `orvex-cli offload` with a
- * POS table (every photo geotagged) and by five `cp -r` started at once.
- * Then volume mode, without and with a password, against copy mode.
- * Before every run the cards are mounted afresh and the page cache dropped,
- * and the order of the two alternates between rounds. Then the resident
- * memory of an offload of a card holding a 3 GB video.
+ * 12 MB JPEG photos with a POS table (every photo geotagged). First what the
+ * verified offload costs: five `cp -r` followed by `sync`, and the offload
+ * without hashes, hashed without read-back, and verified (every copy synced
+ * and read back from the disk). Then volume mode, without and with a
+ * password, against copy mode (through orvex-cli). Before every run the
+ * cards are mounted afresh and the page cache dropped, and the order of the
+ * runs rotates between rounds. Then the resident memory of an offload of a
+ * card holding a 3 GB video.
  *
- *   offload_bench [PHOTOS_PER_CARD [ROUNDS [VIDEO_GB [SAVE_ROOT]]]]     (as root)
+ *   offload_bench [PHOTOS_PER_CARD [ROUNDS [VIDEO_GB [SAVE_ROOT [VOLUME_ROUNDS]]]]]  (as root)
+ *   (VOLUME_ROUNDS: rounds of the volume-mode comparison, ROUNDS when not given, 0 skips it)
  *
  * SAVE_ROOT (default: the home folder) holds the copies; /dev/shm keeps the
  * disk's write-back, which varies from run to run, out of the comparison.
@@ -16,8 +19,12 @@
 #include "LoopVolume.h"
 #include "TestJpeg.h"
 
+#include "dataservice/OffloadController.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -92,8 +99,29 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
+/* One transfer through the engine in this process; true when every lens did all its files. */
+bool offloadInProcess(const OffloadPlan &plan)
+{
+    OffloadController controller;
+    QString error;
+    if (!controller.prepare(plan, VolumeQuery::mountedVolumes(), &error) ||
+        !controller.start(&error)) {
+        std::fprintf(stderr, "offload_bench: %s\n", qPrintable(error));
+        return false;
+    }
+    bool ok = false;
+    QEventLoop loop;
+    QObject::connect(&controller, &OffloadController::finished, &loop, [&](bool done) {
+        ok = done;
+        loop.quit();
+    });
+    loop.exec();
+    return ok;
+}
+
 int main(int argc, char **argv)
 {
+    QCoreApplication app(argc, argv);
     const int photos = argc > 1 ? std::atoi(argv[1]) : 24;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     const int videoGb = argc > 3 ? std::atoi(argv[3]) : 3;
@@ -135,54 +163,70 @@ int main(int argc, char **argv)
     QDir().mkpath(QString::fromStdString(data));
     setenv("ORVEX_DATA_DIR", data.c_str(), 1);
 
-    std::vector<double> ratios;
+    /*
+     * Four ways in turn, their order rotating between rounds, caches dropped
+     * before each: five `cp -r` followed by `sync` (until the copies are on the
+     * disk), and the offload without hashes, with hashes but no read-back, and
+     * verified (hashes, each copy synced and read back).
+     */
+    const char *const ways[] = {"cp -r x5 + sync", "offload without hashes",
+                                "offload hashed, no read-back", "offload verified"};
+    std::vector<double> hashRatios, verifyRatios, plainRatios;
     for (int round = 0; round < rounds; ++round) {
-        double cpSeconds = 0;
-        double offloadSeconds = 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool offload = (turn + round) % 2 == 0;
-            const QString save = work.filePath(offload ? "offload" : "cp");
+        double seconds[4] = {};
+        for (int turn = 0; turn < 4; ++turn) {
+            const int way = (turn + round) % 4;
+            const QString save = work.filePath(QStringLiteral("way%1").arg(way));
             QDir(save).removeRecursively();
             QDir().mkpath(save);
             dropCaches(cards);
             QElapsedTimer clock;
             clock.start();
-            std::vector<pid_t> pids;
-            if (offload) {
-                std::vector<std::string> args = {cli,      "offload",
-                                                 "--save", save.toStdString(),
-                                                 "--pos",  work.filePath("pos.xls").toStdString()};
-                for (size_t i = 0; i < cards.size(); ++i) {
-                    args.push_back("--lens");
-                    args.push_back(QString::fromLatin1(labels[i]).toLower().toStdString() + "=" +
-                                   cards[i]->mountPath() + "/DCIM/100MEDIA");
-                }
-                pids.push_back(spawn(args));
-            } else {
+            bool ok = true;
+            if (way == 0) {
+                std::vector<pid_t> pids;
                 for (size_t i = 0; i < cards.size(); ++i)
                     pids.push_back(spawn({"cp", "-r", cards[i]->mountPath() + "/DCIM/100MEDIA",
                                           save.toStdString() + "/" + labels[i]}));
+                ok = waitAll(pids) && waitAll({spawn({"sync"})});
+            } else {
+                OffloadPlan plan;
+                plan.saveDir = save;
+                plan.posTables = {work.filePath("pos.xls")};
+                for (size_t i = 0; i < cards.size(); ++i)
+                    plan.sources.append(
+                        {int(i), QString::fromStdString(cards[i]->mountPath()) + "/DCIM/100MEDIA"});
+                plan.hashes = way >= 2;
+                plan.readBack = way == 3;
+                ok = offloadInProcess(plan);
             }
-            if (!waitAll(pids)) {
-                std::fprintf(stderr, "offload_bench: a %s run failed\n",
-                             offload ? "offload" : "cp");
+            if (!ok) {
+                std::fprintf(stderr, "offload_bench: a run of %s failed\n", ways[way]);
                 return 1;
             }
-            (offload ? offloadSeconds : cpSeconds) = clock.elapsed() / 1000.0;
+            seconds[way] = clock.elapsed() / 1000.0;
         }
-        ratios.push_back(offloadSeconds / cpSeconds);
-        std::printf("round %d: cp -r x5 %.2f s, offload %.2f s, ratio %.3f\n", round + 1, cpSeconds,
-                    offloadSeconds, ratios.back());
+        hashRatios.push_back(seconds[2] / seconds[1]);
+        verifyRatios.push_back(seconds[3] / seconds[0]);
+        plainRatios.push_back(seconds[1] / seconds[0]);
+        std::printf("round %d: %s %.2f s, %s %.2f s, %s %.2f s, %s %.2f s\n", round + 1, ways[0],
+                    seconds[0], ways[1], seconds[1], ways[2], seconds[2], ways[3], seconds[3]);
         std::fflush(stdout);
     }
-    std::sort(ratios.begin(), ratios.end());
-    std::printf("median ratio offload / cp -r: %.3f\n", ratios[ratios.size() / 2]);
+    for (auto *r : {&hashRatios, &verifyRatios, &plainRatios})
+        std::sort(r->begin(), r->end());
+    std::printf("median ratio hashed / without hashes: %.3f\n", hashRatios[hashRatios.size() / 2]);
+    std::printf("median ratio verified / cp -r + sync: %.3f\n",
+                verifyRatios[verifyRatios.size() / 2]);
+    std::printf("median ratio without hashes / cp -r + sync: %.3f\n",
+                plainRatios[plainRatios.size() / 2]);
 
     /* Volume mode (zip volumes beside the copies), without and with a password, against copy
      * mode; the order of the three turns rotates between rounds. */
     const char *const modes[] = {"copy mode", "volume mode", "volume mode with a password"};
     std::vector<double> volumeRatios[2];
-    for (int round = 0; round < rounds; ++round) {
+    const int volumeRounds = argc > 5 ? std::atoi(argv[5]) : rounds;
+    for (int round = 0; round < volumeRounds; ++round) {
         double seconds[3] = {0, 0, 0};
         for (int turn = 0; turn < 3; ++turn) {
             const int mode = (turn + round) % 3;
@@ -221,7 +265,7 @@ int main(int argc, char **argv)
                     volumeRatios[1].back());
         std::fflush(stdout);
     }
-    for (int mode = 1; mode < 3; ++mode) {
+    for (int mode = 1; mode < 3 && volumeRounds > 0; ++mode) {
         std::vector<double> &r = volumeRatios[mode - 1];
         std::sort(r.begin(), r.end());
         std::printf("median ratio %s / copy mode: %.3f\n", modes[mode], r[r.size() / 2]);
