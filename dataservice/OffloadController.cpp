@@ -361,6 +361,12 @@ bool OffloadController::startTasks(bool resuming, QString *error)
             stop();
             return false;
         }
+        /* The task's files as the record names them, for the progress reports' counts. */
+        QStringList paths;
+        for (const file_info_t &file : task->run->files)
+            paths << relativeTo(QString::fromUtf8(file.path), m_origins[size_t(disk)].root);
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        m_cardPaths[static_cast<size_t>(disk)] = paths;
     }
     writeConfig();
     m_running = true;
@@ -372,6 +378,10 @@ void OffloadController::stop()
 {
     for (const auto &task : m_tasks)
         disk_task_stop(task.get(), task->record.disk);
+    /* Without read-back the record's lines are synced here, at a pause, and at the end. */
+    QString error;
+    if (m_record.isOpen() && !m_record.sync(&error))
+        emit problem(error);
     if (m_running) {
         m_running = false;
         m_timer.stop();
@@ -494,12 +504,10 @@ QList<LensSummary> OffloadController::summary() const
             s.written = run->written.load();
             s.bytesWritten = run->bytesWritten.load();
             /* The card's files as the task lists them, looked up in the record. */
-            const CardOrigin &origin = m_origins[static_cast<size_t>(s.disk)];
             std::lock_guard<std::mutex> lock(m_recordMutex);
             const QHash<QString, bool> &recorded = m_cardFiles[static_cast<size_t>(s.disk)];
-            for (const file_info_t &file : run->files) {
-                const auto it =
-                    recorded.constFind(relativeTo(QString::fromUtf8(file.path), origin.root));
+            for (const QString &path : m_cardPaths[static_cast<size_t>(s.disk)]) {
+                const auto it = recorded.constFind(path);
                 s.copied += it != recorded.cend();
                 s.verified += it != recorded.cend() && *it;
             }
@@ -608,11 +616,21 @@ bool OffloadController::recordCopy(int disk, const CopiedFile &file, QString *er
     line.copySize = file.copySize;
     line.copyHash = file.copyHash;
     line.verified = file.verified;
-    std::lock_guard<std::mutex> lock(m_recordMutex);
-    /* A file copied again after a kill gives the line it had: the record keeps one. */
+    /*
+     * A file copied again after a kill gives the line it had: the record keeps
+     * one. Each lens appends only its own lines, so the line is looked for and
+     * appended without holding the lock across the append's sync, which the
+     * progress reports would wait for.
+     */
     const QByteArray key = lineKey(line);
-    if (!m_recordedLines.contains(key) && !m_record.append(line, error))
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        known = m_recordedLines.contains(key);
+    }
+    if (!known && !m_record.append(line, error))
         return false;
+    std::lock_guard<std::mutex> lock(m_recordMutex);
     m_recordedLines.insert(key);
     m_cardFiles[static_cast<size_t>(disk)].insert(line.cardPath, line.verified);
     m_sums[static_cast<size_t>(disk)].insert(QFileInfo(file.copy).fileName(), line.copyHash);
@@ -647,9 +665,9 @@ bool OffloadController::recordVolume(int disk, const QString &volumePath, QStrin
         }
         line.hash = *hash;
     }
-    std::lock_guard<std::mutex> lock(m_recordMutex);
     if (!m_record.append(line, error))
         return false;
+    std::lock_guard<std::mutex> lock(m_recordMutex);
     m_volumeLines.insert(volume, {size, line.hash});
     m_sums[static_cast<size_t>(disk)].insert(QFileInfo(volumePath).fileName(), line.hash);
     return true;

@@ -166,7 +166,8 @@ private:
     /* Per lens: card path -> verified, and copy or volume name in the lens folder -> XXH64. */
     std::array<QHash<QString, bool>, LensTable::count> m_cardFiles;
     std::array<QMap<QString, quint64>, LensTable::count> m_sums;
-    QHash<QString, QPair<qint64, quint64>> m_volumeLines; /* volume -> size, XXH64 recorded */
+    std::array<QStringList, LensTable::count> m_cardPaths; /* the task's files, card-relative */
+    QHash<QString, QPair<qint64, quint64>> m_volumeLines;  /* volume -> size, XXH64 recorded */
     QStringList m_listFailures;
 };
 

@@ -1,4 +1,5 @@
 /* Zip volumes read back by unzip, 7z and minizip; interrupted appends and their recovery. */
+#include "dataservice/FileHash.h"
 #include "dataservice/ZipVolume.h"
 
 #include <QDateTime>
@@ -161,6 +162,23 @@ TEST(ZipVolume, StandardToolsReadWhatWasPacked)
         ASSERT_EQ(runTool(QStringLiteral("7z"), args << volume), 0);
         for (const auto &[name, bytes] : files)
             EXPECT_EQ(readAll(out + QLatin1Char('/') + QString::fromUtf8(name)), bytes) << name;
+
+        /* The test at close: whole with the right password, the volume's XXH64 as xxhsum's. */
+        quint64 hash = 0;
+        QString error;
+        EXPECT_TRUE(ZipVolume::test(volume, password, &hash, &error)) << error.toStdString();
+        EXPECT_EQ(hash, FileHash::of(readAll(volume)));
+        if (!password.isEmpty()) {
+            EXPECT_FALSE(ZipVolume::test(volume, "wrong", &hash, &error));
+        }
+        /* One byte flipped inside the large entry's data. */
+        QFile file(volume);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek(2 * 1024 * 1024));
+        char byte = 0;
+        ASSERT_TRUE(file.getChar(&byte) && file.seek(2 * 1024 * 1024) && file.putChar(~byte));
+        file.close();
+        EXPECT_FALSE(ZipVolume::test(volume, password, &hash, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("big random.bin"))) << error.toStdString();
     }
 }
 
