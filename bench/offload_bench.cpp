@@ -2,9 +2,10 @@
  * The offload against five parallel `cp -r`: five exFAT cards on loop
  * devices (through FUSE, as the cards are here), each holding camera-like
  * 12 MB JPEG photos with a POS table (every photo geotagged). First what the
- * verified offload costs: five `cp -r` followed by `sync`, and the offload
- * without hashes, hashed without read-back, and verified (every copy synced
- * and read back from the disk). Then volume mode, without and with a
+ * verified offload costs: five `cp -r`, and the offload without hashes,
+ * hashed without read-back, and verified (every copy synced and read back
+ * from the disk), each followed by `sync`: the time until the copies are on
+ * the disk. Then volume mode, without and with a
  * password, against copy mode (through orvex-cli). Before every run the
  * cards are mounted afresh and the page cache dropped, and the order of the
  * runs rotates between rounds. Then the resident memory of an offload of a
@@ -198,7 +199,8 @@ int main(int argc, char **argv)
                         {int(i), QString::fromStdString(cards[i]->mountPath()) + "/DCIM/100MEDIA"});
                 plan.hashes = way >= 2;
                 plan.readBack = way == 3;
-                ok = offloadInProcess(plan);
+                /* Until the copies are on the disk, as for cp: a verified run has synced them. */
+                ok = offloadInProcess(plan) && waitAll({spawn({"sync"})});
             }
             if (!ok) {
                 std::fprintf(stderr, "offload_bench: a run of %s failed\n", ways[way]);

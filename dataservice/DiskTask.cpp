@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -116,6 +117,59 @@ bool syncFolder(const QString &folder)
     return synced;
 }
 
+/* A copy that reached its final name, and what is known of it. */
+struct MadeCopy {
+    CopiedFile file;
+    PhotoInfo info;
+    bool hasInfo = false; /* a JPEG photo: its line of the photo information file */
+    bool geotagged = false;
+};
+
+/* What reading a copy back from the disk found. */
+struct ReadBack {
+    bool done = false;    /* it could be synced and read; else `error` says why */
+    bool matched = false; /* its bytes on the disk hash to what was written */
+    QString error;
+};
+
+/*
+ * Sync a copy and its folder, drop its cached pages and read it from the
+ * disk, comparing its XXH64 with `expected`. Touches nothing but the copy:
+ * it runs beside the worker, which copies the next file meanwhile.
+ */
+ReadBack readBack(const QString &folder, const QString &path, quint64 expected,
+                  const std::function<void(const QString &)> &before)
+{
+    if (before)
+        before(path);
+    ReadBack result;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fdatasync(fd) != 0) {
+        result.error = QStringLiteral("cannot sync %1: %2").arg(path, systemError());
+        if (fd >= 0)
+            ::close(fd);
+        return result;
+    }
+    ::close(fd);
+    if (!syncFolder(folder)) {
+        result.error = QStringLiteral("cannot sync %1: %2").arg(folder, systemError());
+        return result;
+    }
+    int code = 0;
+    const std::optional<quint64> onDisk = FileHash::coldFile(path, &code);
+    if (!onDisk) {
+        result.error = QStringLiteral("cannot read back %1: %2").arg(path, systemError(code));
+        return result;
+    }
+    result.done = true;
+    result.matched = *onDisk == expected;
+    if (!result.matched)
+        result.error = QStringLiteral("the copy %1 read back from the disk does not match the "
+                                      "bytes written (XXH64 %2, expected %3)")
+                           .arg(path, FileHash::hex(*onDisk), FileHash::hex(expected));
+    return result;
+}
+
 /*
  * One file of the card, copied into the lens folder: written under a hidden
  * temporary name and renamed when whole. JPEG photos are read whole and
@@ -124,8 +178,6 @@ bool syncFolder(const QString &folder)
  */
 class FileCopy {
 public:
-    enum Outcome { Copied, Failed, Mismatch };
-
     FileCopy(DiskTask *task, const QString &source, const QString &destination)
         : m_task(task), m_source(source), m_destination(destination)
     {
@@ -146,10 +198,11 @@ public:
 
     /*
      * Copy the file; `crc`, when given, gets the CRC-32 of the copy's bytes,
-     * `copied` what the copy was checked against. Mismatch: the copy read back
-     * from the disk is not what was written; it is removed again.
+     * `made` the copy and what it was hashed to. With read-back on, the copy's
+     * write-back to the disk is started before it is closed, so that reading
+     * it back finds it on its way.
      */
-    Outcome run(int photoIndex, QString *error, quint32 *crc, CopiedFile *copied)
+    bool run(int photoIndex, QString *error, quint32 *crc, MadeCopy *made)
     {
         const DiskTaskChecks &checks = m_task->checks;
         m_wantCrc = crc != nullptr;
@@ -157,81 +210,60 @@ public:
         struct stat info {};
         if (m_in < 0 || ::fstat(m_in, &info) != 0) {
             *error = QStringLiteral("cannot read %1: %2").arg(m_source, systemError());
-            return Failed;
+            return false;
         }
         if (!S_ISREG(info.st_mode)) {
             *error = QStringLiteral("%1 is not a file").arg(m_source);
-            return Failed;
+            return false;
         }
         m_out = ::open(QFile::encodeName(m_temp).constData(),
                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (m_out < 0) {
             *error = QStringLiteral("cannot create %1: %2").arg(m_temp, systemError());
-            return Failed;
+            return false;
         }
         const bool ok = photoIndex >= 0 ? copyPhoto(photoIndex, error) : stream(error);
         if (!ok)
-            return Failed;
+            return false;
         /* A file that grew or shrank while it was read is not the file that was listed. */
         if (m_read != info.st_size) {
             *error = QStringLiteral("%1 changed while it was read (%2 bytes listed, %3 read)")
                          .arg(m_source)
                          .arg(info.st_size)
                          .arg(m_read);
-            return Failed;
+            return false;
         }
         const qint64 written = ::lseek(m_out, 0, SEEK_CUR);
-        if ((checks.readBack && ::fdatasync(m_out) != 0) || ::close(m_out) != 0) {
+        if (checks.readBack)
+            ::sync_file_range(m_out, 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (::close(m_out) != 0) {
             m_out = -1;
             *error = QStringLiteral("cannot write %1: %2").arg(m_temp, systemError());
-            return Failed;
+            return false;
         }
         m_out = -1;
         if (::rename(QFile::encodeName(m_temp).constData(),
                      QFile::encodeName(m_destination).constData()) != 0) {
             *error = QStringLiteral("cannot rename %1 to %2: %3")
                          .arg(m_temp, m_destination, systemError());
-            return Failed;
+            return false;
         }
         m_committed = true;
-        *copied = CopiedFile{m_source,
-                             info.st_size,
-                             info.st_mtim.tv_sec,
-                             static_cast<qint32>(info.st_mtim.tv_nsec),
-                             checks.hash ? m_sourceHash.digest() : 0,
-                             m_destination,
-                             written,
-                             checks.hash ? m_copyHash.digest() : 0,
-                             false};
-        if (checks.hash && checks.readBack) {
-            if (!syncFolder(m_folder)) {
-                *error = QStringLiteral("cannot sync %1: %2").arg(m_folder, systemError());
-                return Failed;
-            }
-            int code = 0;
-            const std::optional<quint64> onDisk = FileHash::coldFile(m_destination, &code);
-            if (!onDisk) {
-                *error =
-                    QStringLiteral("cannot read back %1: %2").arg(m_destination, systemError(code));
-                return Failed;
-            }
-            if (*onDisk != copied->copyHash) {
-                ::unlink(QFile::encodeName(m_destination).constData());
-                m_task->run->bytesWritten -= written;
-                m_task->run->geotagged -= m_geotagged ? 1 : 0;
-                *error = QStringLiteral("the copy %1 read back from the disk does not match the "
-                                        "bytes written (XXH64 %2, expected %3)")
-                             .arg(m_destination, FileHash::hex(*onDisk),
-                                  FileHash::hex(copied->copyHash));
-                return Mismatch;
-            }
-            copied->verified = true;
-        }
+        made->file = CopiedFile{m_source,
+                                info.st_size,
+                                info.st_mtim.tv_sec,
+                                static_cast<qint32>(info.st_mtim.tv_nsec),
+                                checks.hash ? m_sourceHash.digest() : 0,
+                                m_destination,
+                                written,
+                                checks.hash ? m_copyHash.digest() : 0,
+                                false};
+        made->info = m_info;
+        made->hasInfo = m_infoValid;
+        made->geotagged = m_geotagged;
         if (crc)
             *crc = m_crc;
-        if (m_infoValid && m_task->hooks.photoWritten)
-            m_task->hooks.photoWritten(m_destination, m_info);
-        return Copied;
+        return true;
     }
 
 private:
@@ -493,6 +525,7 @@ void work(DiskTask *task)
     DiskTaskRun *run = task->run.get();
     disk_task_t &record = task->record;
     const QString destination = text(record.dest_folder, sizeof record.dest_folder);
+    const bool readBackOn = task->checks.hash && task->checks.readBack;
     bool firstOfRun = true;
     if (run->resumed && task->hooks.resumed) {
         QStringList done;
@@ -503,13 +536,58 @@ void work(DiskTask *task)
             }
         task->hooks.resumed(done);
     }
+    const auto copyFile = [&](int index, MadeCopy *made, quint32 *crc, QString *error) {
+        const file_info_t &entry = run->files[static_cast<size_t>(index)];
+        const QString source = text(entry.path, sizeof entry.path);
+        FileCopy copy(task, source, destination + source.mid(source.lastIndexOf(QLatin1Char('/'))));
+        if (copy.run(run->photoIndex[static_cast<size_t>(index)], error, crc, made))
+            return true;
+        std::printf("open %s file error.\n", entry.path);
+        return false;
+    };
     /*
-     * With zip volumes, a photo's entry is written and the next photo copied
-     * while the disk takes the entry; the photo counts as done (next_index)
-     * only once its entry is committed, so that a killed run resumes with it.
+     * A file counts as done (next_index) only once its copy was read back and
+     * matched and, with zip volumes, its entry committed; meanwhile the next
+     * file is copied, so that the card, the disk and the read-back work side
+     * by side. A killed run resumes with the file that was not yet counted.
      */
     QString pendingVolume;
-    const auto countDone = [&](QString *error) {
+    struct Pending {
+        int index = -1;
+        MadeCopy made;
+        std::future<ReadBack> check;
+    } pending;
+    const auto finish = [&](QString *error) {
+        if (pending.index < 0)
+            return true;
+        const int index = std::exchange(pending.index, -1);
+        MadeCopy &made = pending.made;
+        if (readBackOn) {
+            ReadBack checked = pending.check.get();
+            if (checked.done && !checked.matched) {
+                /* The bad copy is made once more and read back at once. */
+                run->bytesWritten -= made.file.copySize;
+                run->geotagged -= made.geotagged ? 1 : 0;
+                if (!copyFile(index, &made, nullptr, error))
+                    return false;
+                checked = readBack(destination, made.file.copy, made.file.copyHash,
+                                   task->hooks.beforeReadBack);
+                if (checked.done && !checked.matched) {
+                    ::unlink(QFile::encodeName(made.file.copy).constData());
+                    checked.error += QStringLiteral("; it was copied twice");
+                }
+            }
+            if (!checked.matched) {
+                *error = checked.error;
+                return false;
+            }
+            made.file.verified = true;
+            ++run->verified;
+        }
+        if (task->hooks.copied && !task->hooks.copied(made.file, error))
+            return false;
+        if (made.hasInfo && task->hooks.photoWritten)
+            task->hooks.photoWritten(made.file.copy, made.info);
         if (!pendingVolume.isEmpty() &&
             !ZipVolume::commit(std::exchange(pendingVolume, QString()), error))
             return false;
@@ -518,53 +596,33 @@ void work(DiskTask *task)
         saveHeader(task);
         return true;
     };
-    int32_t next = load(record.next_index);
-    bool waiting = false; /* a photo whose entry is not yet committed */
     QString error;
-    for (;; ++next) {
+    for (int32_t next = load(record.next_index);; ++next) {
         if (!load(record.running) || next >= record.file_num)
             break;
-        const file_info_t &entry = run->files[static_cast<size_t>(next)];
-        const QString source = text(entry.path, sizeof entry.path);
-        const QString name = source.mid(source.lastIndexOf(QLatin1Char('/')) + 1);
+        MadeCopy made;
         quint32 crc = 0;
-        CopiedFile copied;
-        /* A copy that does not read back as written is made once more. */
-        FileCopy::Outcome outcome = FileCopy::Mismatch;
-        for (int attempt = 0; attempt < 2 && outcome == FileCopy::Mismatch; ++attempt) {
-            FileCopy copy(task, source, destination + QLatin1Char('/') + name);
-            outcome = copy.run(run->photoIndex[static_cast<size_t>(next)], &error,
-                               record.split ? &crc : nullptr, &copied);
-        }
-        if (outcome != FileCopy::Copied) {
-            if (outcome == FileCopy::Mismatch)
-                error += QStringLiteral("; it was copied twice");
-            std::printf("open %s file error.\n", entry.path);
+        if (!copyFile(next, &made, record.split ? &crc : nullptr, &error) || !finish(&error))
             break;
-        }
-        error.clear();
-        if (copied.verified)
-            ++run->verified;
-        if (task->hooks.copied && !task->hooks.copied(copied, &error))
-            break;
-        if (waiting && !countDone(&error))
-            break;
-        waiting = false;
         if (record.split) {
-            if (!packIntoVolume(task, destination + QLatin1Char('/') + name, crc, name, firstOfRun,
-                                &pendingVolume, &error)) {
-                std::printf("zip %s file error.\n", entry.path);
+            const QString name = QFileInfo(made.file.copy).fileName();
+            if (!packIntoVolume(task, made.file.copy, crc, name, firstOfRun, &pendingVolume,
+                                &error)) {
+                std::printf("zip %s file error.\n", qPrintable(made.file.source));
                 break;
             }
-            waiting = !pendingVolume.isEmpty();
         }
         firstOfRun = false;
-        if (!waiting && !countDone(&error))
-            break;
+        pending.index = next;
+        pending.made = std::move(made);
+        if (readBackOn)
+            pending.check =
+                std::async(std::launch::async, readBack, destination, pending.made.file.copy,
+                           pending.made.file.copyHash, task->hooks.beforeReadBack);
     }
-    QString commitError;
-    if (waiting && !countDone(&commitError) && error.isEmpty())
-        error = commitError;
+    QString finishError;
+    if (!finish(&finishError) && error.isEmpty())
+        error = finishError;
     if (error.isEmpty() && load(record.next_index) == record.file_num)
         closeVolumes(task, &error);
     if (!error.isEmpty())

@@ -109,6 +109,8 @@ struct DiskTaskHooks {
      * hook telling those it knows already). False with `error` fails the task.
      */
     std::function<bool(const QString &volumePath, QString *error)> volumeClosed;
+    /* Just before a copy is read back from the disk, on a thread of its own (tests damage it). */
+    std::function<void(const QString &copyPath)> beforeReadBack;
     /* A resumed worker, before its first file: the copies of the JPEG photos done so far. */
     std::function<void(const QStringList &doneCopies)> resumed;
     /* The worker ended (every file done, stopped, or failed); its last call. */

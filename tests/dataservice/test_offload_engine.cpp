@@ -132,7 +132,8 @@ TEST_F(Worker, StoppedAndResumedGivesTheFilesOfAnUninterruptedRun)
     waitUntilEnded(task.get());
     disk_task_stop(task.get(), 0);
     const int stoppedAt = disk_task_done(task.get());
-    EXPECT_EQ(stoppedAt, 2);
+    /* The third was copied while the second was read back: it is finished before the stop. */
+    EXPECT_EQ(stoppedAt, 3);
 
     /* A new run of the program: a new record, the task file says where to go on. */
     auto resumed = makeTask(parts);
@@ -145,6 +146,44 @@ TEST_F(Worker, StoppedAndResumedGivesTheFilesOfAnUninterruptedRun)
     EXPECT_EQ(QDir(parts).entryList(QDir::Files | QDir::Hidden), names);
     for (const QString &name : names)
         EXPECT_EQ(readAll(parts + '/' + name), readAll(whole + '/' + name)) << name.toStdString();
+}
+
+TEST_F(Worker, CopyThatReadsBackWrongIsMadeOnceMore)
+{
+    const QString whole = m_dir.filePath("whole");
+    auto reference = makeTask(whole);
+    ASSERT_EQ(disk_task_create(reference.get(), 0), 0);
+    waitUntilEnded(reference.get());
+    disk_task_stop(reference.get(), 0);
+    EXPECT_EQ(reference->run->verified.load(), 7);
+
+    /* The disk gives back other bytes for K2.JPG: once, then every time. */
+    for (const int damaged : {1, 2}) {
+        SCOPED_TRACE(damaged);
+        const QString out = m_dir.filePath(QStringLiteral("out%1").arg(damaged));
+        auto task = makeTask(out);
+        std::atomic<int> left{damaged};
+        task->hooks.beforeReadBack = [&left](const QString &copy) {
+            QFile file(copy);
+            if (copy.endsWith(QLatin1String("K2.JPG")) && left-- > 0 &&
+                file.open(QIODevice::ReadWrite) && file.seek(20))
+                file.putChar('\x5a');
+        };
+        ASSERT_EQ(disk_task_create(task.get(), 0), 0);
+        waitUntilEnded(task.get());
+        disk_task_stop(task.get(), 0);
+        const QString error = disk_task_error(task.get());
+        if (damaged == 1) {
+            EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+            EXPECT_EQ(task->run->verified.load(), 7);
+            EXPECT_EQ(readAll(out + "/K2.JPG"), readAll(whole + "/K2.JPG"));
+        } else {
+            EXPECT_TRUE(error.contains("K2.JPG") && error.contains("copied twice"))
+                << error.toStdString();
+            EXPECT_EQ(disk_task_done(task.get()), 2);
+            EXPECT_FALSE(QFile::exists(out + "/K2.JPG"));
+        }
+    }
 }
 
 TEST_F(Worker, FailuresEndTheTaskWithTheirReason)
