@@ -1,6 +1,6 @@
 #include "CardSafety.h"
 
-#include "CardClearer.h"
+#include "dataservice/TaskConfig.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -118,9 +118,11 @@ RecordedCopies loadRecords(const QString &dataDir, const QStringList &saveFolder
 {
     RecordedCopies result;
     QStringList folders = saveFolders;
-    const QString last = CardClearer::lastSaveFolder(dataDir);
-    if (!last.isEmpty())
-        folders.prepend(last);
+    /* The last transfer's save folder, as Taskconfig.xml names it. */
+    QString ignored;
+    const std::optional<TaskConfig> config = TaskConfig::read(TaskConfig::path(dataDir), &ignored);
+    if (config && !config->saveDir.isEmpty())
+        folders.prepend(config->saveDir);
     QSet<QString> seen;
     for (const QString &folder : std::as_const(folders)) {
         const QString absolute = QFileInfo(folder).absoluteFilePath();
