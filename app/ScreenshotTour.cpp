@@ -7,7 +7,9 @@
 #include "platform/DialogPresenter.h"
 #include "pos/DownloadData.h"
 #include "shell/AirSerial.h"
+#include "shell/FramelessWindow.h"
 #include "shell/MyFlyUi.h"
+#include "shell/MyTipUi.h"
 #include "shell/Mylabel.h"
 #include "shell/Orvex.h"
 #include "shell/QNetConfig.h"
@@ -18,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
@@ -27,6 +30,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <utility>
 
 /* Answers for the tour: messages go to standard error, files are saved into its folder. */
 class TourPresenter : public DialogPresenter {
@@ -35,12 +39,25 @@ public:
     QStringList folders; /* answers to folder questions, in turn */
     QStringList files;   /* answers to open-file questions, in turn */
     QStringList messages;
+    QString questionShot; /* where the next question is saved as it would be shown; then none */
     void warn(QWidget *, const QString &line1, const QString &line2) override
     {
         std::fprintf(stderr, "orvex: message: %s %s\n", qPrintable(line1), qPrintable(line2));
         messages << line1;
     }
-    bool ask(QWidget *, const QString &) override { return true; }
+    bool ask(QWidget *anchor, const QString &question) override
+    {
+        if (!questionShot.isEmpty()) {
+            MyTipUi box(question, anchor);
+            if (anchor)
+                FramelessWindow::centreOn(&box, anchor);
+            box.show();
+            QCoreApplication::processEvents();
+            box.grab().save(std::exchange(questionShot, QString()));
+            box.close();
+        }
+        return true;
+    }
     QString askSaveFile(QWidget *, const QString &, const QString &, const QString &) override
     {
         return m_saveAs;
@@ -297,6 +314,19 @@ void ScreenshotTour::visitClearingPage()
                      visitPhotoTool();
                      return;
                  }
+                 /*
+                  * A photo taken after the offload: the question names that
+                  * card as without a verified copy, in red.
+                  */
+                 const QString later = qEnvironmentVariable("ORVEX_TOUR_CARDS") +
+                                       QStringLiteral("/Back/DCIM/101MEDIA");
+                 QDir().mkpath(later);
+                 QFile photo(later + QStringLiteral("/LATER.JPG"));
+                 if (photo.open(QIODevice::WriteOnly))
+                     photo.write("taken after the offload");
+                 photo.close();
+                 m_tourPresenter->questionShot =
+                     QDir(m_folder).absoluteFilePath(QStringLiteral("clearing-question.png"));
                  emit page->restoreButton()->clicked();
                  QTimer::singleShot(300, this, [this, page] {
                      if (MyFlyUi *box = page->waitBox())
