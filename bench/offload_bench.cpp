@@ -173,6 +173,7 @@ int main(int argc, char **argv)
     const char *const ways[] = {"cp -r x5 + sync", "offload without hashes",
                                 "offload hashed, no read-back", "offload verified"};
     std::vector<double> hashRatios, verifyRatios, plainRatios;
+    std::vector<double> times[4];
     for (int round = 0; round < rounds; ++round) {
         double seconds[4] = {};
         for (int turn = 0; turn < 4; ++turn) {
@@ -208,6 +209,8 @@ int main(int argc, char **argv)
             }
             seconds[way] = clock.elapsed() / 1000.0;
         }
+        for (int way = 0; way < 4; ++way)
+            times[way].push_back(seconds[way]);
         hashRatios.push_back(seconds[2] / seconds[1]);
         verifyRatios.push_back(seconds[3] / seconds[0]);
         plainRatios.push_back(seconds[1] / seconds[0]);
@@ -222,6 +225,16 @@ int main(int argc, char **argv)
                 verifyRatios[verifyRatios.size() / 2]);
     std::printf("median ratio without hashes / cp -r + sync: %.3f\n",
                 plainRatios[plainRatios.size() / 2]);
+    /* On a noisy machine the medians of the times say more than the medians of the ratios. */
+    double median[4];
+    for (int way = 0; way < 4; ++way) {
+        std::sort(times[way].begin(), times[way].end());
+        median[way] = times[way][times[way].size() / 2];
+        std::printf("median time %s: %.2f s\n", ways[way], median[way]);
+    }
+    std::printf("ratio of median times, hashed / without hashes: %.3f, verified / cp -r + sync: "
+                "%.3f\n",
+                median[2] / median[1], median[3] / median[0]);
 
     /* Volume mode (zip volumes beside the copies), without and with a password, against copy
      * mode; the order of the three turns rotates between rounds. */
