@@ -15,9 +15,41 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char usage[] = "usage: Orvex [--camera-address A] [--camera-port P] [--screenshots DIR]\n"
+                     "The ground program of the Q7 five-lens oblique survey camera.\n"
+                     "\n"
+                     "  --camera-address A  the camera's IPv4 address for this run (not saved)\n"
+                     "  --camera-port P     the camera's UDP port for this run (not saved)\n"
+                     "  --screenshots DIR   save pictures of the window's pages into DIR and quit\n"
+                     "  --version           the program's version\n"
+                     "  --help              this text\n";
+
+/* --version and --help answer without a display: before any QApplication exists. */
+bool answeredWithoutWindow(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Orvex %s\n", ORVEX_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    if (answeredWithoutWindow(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvex"));
     QCoreApplication::setApplicationName(QStringLiteral("Orvex"));

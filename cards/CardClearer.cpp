@@ -14,7 +14,6 @@
 #include <QHash>
 #include <QSaveFile>
 #include <QSet>
-#include <QStandardPaths>
 
 #include <array>
 #include <fcntl.h>
@@ -275,16 +274,14 @@ QString replacementFolder(const QString &dataDir, QString *why)
     const QString own = dataDir + QLatin1Char('/') + replacementName;
     if (QFileInfo(own).isDir())
         return own;
-    QString shipped = AppPaths::findReadOnly(replacementName);
-    if (!QFileInfo(shipped).isDir())
-        shipped = QStandardPaths::locate(QStandardPaths::AppDataLocation, replacementName,
-                                         QStandardPaths::LocateDirectory);
+    QStringList lookedIn{dataDir};
+    QStringList shippedIn;
+    const QString shipped = AppPaths::findShared(replacementName, &shippedIn);
     if (!shipped.isEmpty() && QFileInfo(shipped).isDir())
         return shipped;
     if (why)
-        *why = QStringLiteral("no replacement card-file folder %1 in %2, beside the program in "
-                              "%3 or in the installed data folder")
-                   .arg(replacementName, dataDir, AppPaths::programDir());
+        *why = QStringLiteral("no replacement card-file folder %1; looked in %2")
+                   .arg(replacementName, (lookedIn + shippedIn).join(QStringLiteral(", ")));
     return {};
 }
 

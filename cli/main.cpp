@@ -21,6 +21,7 @@ const char usage[] =
     "  --camera-port P     the camera's UDP port (default: Orvex's setting camera/port)\n"
     "  --data-dir DIR      where task files and Taskconfig.xml live (default: $ORVEX_DATA_DIR,\n"
     "                      else the per-user data folder)\n"
+    "  --version           the program's version\n"
     "  --help              this text; COMMAND --help tells about a command\n"
     "\n"
     "Commands:\n";
@@ -48,6 +49,10 @@ int main(int argc, char **argv)
         const QString option = args.takeFirst();
         if (option == QLatin1String("--help")) {
             printUsage(stdout);
+            return CliOutput::Done;
+        }
+        if (option == QLatin1String("--version")) {
+            std::printf("orvex-cli %s\n", ORVEX_VERSION);
             return CliOutput::Done;
         }
         const bool known = option == QLatin1String("--camera-address") ||

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QXmlStreamReader>
 
@@ -39,15 +38,12 @@ QString openError(const QString &path)
 
 UpdateConfig readUpdateConfig()
 {
-    const QString found = AppPaths::findReadOnly(configName);
-    if (QFileInfo::exists(found))
+    QStringList searched;
+    const QString found = AppPaths::findShared(configName, &searched);
+    if (!found.isEmpty())
         return readUpdateConfig(found);
-    QStringList searched = {AppPaths::programDir()};
-    searched += QStandardPaths::standardLocations(QStandardPaths::AppDataLocation);
     UpdateConfig config;
     config.file = AppPaths::programDir() + QLatin1Char('/') + configName;
-    for (QString &dir : searched)
-        dir = native(dir);
     config.problem = QStringLiteral("%1 not found (looked in %2)")
                          .arg(configName, searched.join(QStringLiteral(", ")));
     return config;

@@ -7,6 +7,7 @@
 #define PLATFORM_APPPATHS_H
 
 #include <QString>
+#include <QStringList>
 
 namespace AppPaths {
 
@@ -16,7 +17,21 @@ QString dataDir();
 QString dumpDir();
 /* The folder of the running executable. */
 QString programDir();
-/* A read-only file by name: beside the executable, then in the installed data folder. */
+/* The installed data folder fixed at build time (by default /usr/share/orvex). */
+QString installedDataDir();
+/*
+ * The folders a shipped read-only file (UpdateConfig.xml, the replacement card-file folder,
+ * the help document) is looked for in, in order: beside the executable (the build tree, or a
+ * copy of the program with its files), the per-user application data folder (where a user may
+ * put a newer one) and the installed data folder.
+ */
+QStringList sharedDirs();
+/*
+ * The first of sharedDirs() that holds `name` (a file or a folder): its full path, or empty
+ * when none does. `lookedIn` (may be null) gets the folders looked in, for a message.
+ */
+QString findShared(const QString &name, QStringList *lookedIn = nullptr);
+/* As findShared, but the path beside the executable when none holds `name`. */
 QString findReadOnly(const QString &name);
 
 } // namespace AppPaths

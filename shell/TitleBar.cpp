@@ -3,10 +3,10 @@
 #include "FramelessWindow.h"
 #include "Mylabel.h"
 #include "platform/AppPaths.h"
+#include "platform/DialogPresenter.h"
 
 #include <QDesktopServices>
 #include <QEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QUrl>
@@ -53,9 +53,23 @@ TitleBar::TitleBar(QWidget *parent) : QWidget(parent)
     parent->installEventFilter(this);
 }
 
-QString TitleBar::helpDocumentPath()
+const QString TitleBar::helpDocumentName = QStringLiteral("R7 Izurudizi.pdf");
+
+bool TitleBar::openHelpDocument(QWidget *anchor, const QString &name)
 {
-    return AppPaths::programDir() + QStringLiteral("/R7 Izurudizi.pdf");
+    QStringList lookedIn;
+    const QString document = AppPaths::findShared(name, &lookedIn);
+    if (document.isEmpty()) {
+        DialogPresenter::instance()->warn(
+            anchor, tr("找不到帮助文档%1").arg(name),
+            tr("已查找：%1").arg(lookedIn.join(QStringLiteral("、"))));
+        return false;
+    }
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(document)))
+        return true;
+    DialogPresenter::instance()->warn(anchor, tr("无法打开帮助文档"),
+                                      tr("没有程序可以打开%1").arg(document));
+    return false;
 }
 
 bool TitleBar::eventFilter(QObject *watched, QEvent *event)
@@ -80,9 +94,7 @@ void TitleBar::onClicked()
         return;
     const QObject *button = sender();
     if (button == m_help) {
-        const QString document = helpDocumentPath();
-        if (QFileInfo::exists(document))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(document));
+        openHelpDocument(window);
     } else if (button == m_version) {
         emit versionRequested();
     } else if (button == m_minimise) {

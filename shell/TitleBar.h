@@ -13,8 +13,14 @@ class TitleBar : public QWidget {
 public:
     explicit TitleBar(QWidget *parent);
 
-    /* Path of the help document the help button opens. */
-    static QString helpDocumentPath();
+    /* File name of the help document the help button opens. */
+    static const QString helpDocumentName;
+    /*
+     * Open the help document `name` (looked for by AppPaths::findShared) in the desktop's
+     * viewer; when it is found nowhere, or no viewer takes it, say so through the dialog
+     * presenter, centred on `anchor`, naming the folders looked in. True when it was opened.
+     */
+    static bool openHelpDocument(QWidget *anchor, const QString &name = helpDocumentName);
 
 signals:
     void signalclose();

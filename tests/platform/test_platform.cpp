@@ -1,7 +1,7 @@
 // Our layer for the operating system: paths, crash reports, settings.
 #include "platform/AppPaths.h"
-#include "platform/CrashReporter.h"
 #include "platform/AppSettings.h"
+#include "platform/CrashReporter.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,6 +89,19 @@ private slots:
         QVERIFY(AppSettings::isLoopback(QStringLiteral("127.0.0.1")));
         QVERIFY(AppSettings::isLoopback(QStringLiteral("127.4.5.6")));
         QVERIFY(!AppSettings::isLoopback(QStringLiteral("192.168.1.10")));
+    }
+
+    void sharedFilesAreLookedForBesideTheProgramThenPerUserThenInstalled()
+    {
+        QStringList lookedIn;
+        QVERIFY(AppPaths::findShared(QStringLiteral("no such file"), &lookedIn).isEmpty());
+        const QString user = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QCOMPARE(lookedIn, (QStringList{AppPaths::programDir(), user,
+                                        QStringLiteral(ORVEX_DATA_INSTALL_DIR)}));
+        QVERIFY(QDir().mkpath(user + QStringLiteral("/shared folder")));
+        QCOMPARE(AppPaths::findShared(QStringLiteral("shared folder")),
+                 user + QStringLiteral("/shared folder"));
+        QVERIFY(QDir(user).removeRecursively());
     }
 
 private:

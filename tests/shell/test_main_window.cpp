@@ -6,6 +6,7 @@
 #include "sim_process.h"
 
 #include "pages/DeviceInfo.h"
+#include "platform/AppPaths.h"
 #include "platform/AppSettings.h"
 #include "platform/WifiNetwork.h"
 #include "pos/DownloadData.h"
@@ -357,6 +358,20 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QVERIFY(visibleAtSignal);
         QVERIFY(!window->isVisible());
+    }
+
+    void missingHelpDocumentNamesWhereItWasLookedFor()
+    {
+        m_presenter.warnings.clear();
+        const QString name = QStringLiteral("no such guide.pdf");
+        QVERIFY(!TitleBar::openHelpDocument(Orvex::instance(), name));
+        QCOMPARE(m_presenter.warnings.size(), 1);
+        const QString warning = m_presenter.warnings.first();
+        QVERIFY2(warning.startsWith(QStringLiteral("找不到帮助文档") + name +
+                                    QStringLiteral("|已查找：")),
+                 qPrintable(warning));
+        QVERIFY(warning.contains(QCoreApplication::applicationDirPath()));
+        QVERIFY(warning.contains(AppPaths::installedDataDir()));
     }
 
 private:
