@@ -18,6 +18,10 @@ PACKAGES=(
   libimage-exiftool-perl             # an independent EXIF reader for the tests
   unzip p7zip-full                   # independent zip readers for the tests
   libxxhash-dev xxhash               # checksums of the copies; xxhsum checks them independently
+  poppler-utils                      # pdfinfo, pdffonts, pdfimages: checking the help PDF
+  dpkg-dev file                      # cpack -G DEB: dpkg-shlibdeps, dpkg-architecture, file
+  desktop-file-utils appstream       # validating the desktop entry and the AppStream metadata
+  lintian                            # checking the Debian package by hand (not run by the tests)
 )
 
 missing=()

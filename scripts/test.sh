@@ -22,7 +22,36 @@ build_and_test() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 --repeat until-pass:2
 }
 
-build_and_test build-ci
+# The Debian package of the plain build, extracted into a scratch root: its programs start from
+# there (on the package's own libtavrin) and its tree holds what it must.
+package_and_check() {
+  local dir=$1
+  echo "== $dir: Debian package"
+  rm -f "$dir"/orvex_*.deb
+  (cd "$dir" && cpack -G DEB >/dev/null)
+  local deb root version libdir
+  deb=$(echo "$dir"/orvex_*.deb)
+  root=$(mktemp -d)
+  dpkg-deb -x "$deb" "$root"
+  version=$(dpkg-deb -f "$deb" Version)
+  libdir=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  export LD_LIBRARY_PATH="$root/usr/$libdir"
+  QT_QPA_PLATFORM=offscreen "$root/usr/bin/orvex-cli" --help >/dev/null
+  local said
+  said=$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/Orvex" --version)
+  if [ "$said" != "Orvex $version" ]; then
+    echo "the installed Orvex --version says '$said', not 'Orvex $version'" >&2
+    exit 1
+  fi
+  unset LD_LIBRARY_PATH
+  cmake -DROOT="$root" -DLIBDIR="$libdir" -DVERSION="$version" \
+    -P tests/dist/check_install_tree.cmake
+  rm -rf "$root"
+  echo "$deb: installs and starts"
+}
+
+build_and_test build-ci -DCMAKE_INSTALL_PREFIX=/usr
+package_and_check build-ci
 # The sanitizer builds cover the library, the simulator, the widget-free engines and orvex-cli
 # end to end; the desktop program's tests run in the plain build only. Qt is not built for
 # ThreadSanitizer, so races inside Qt itself are suppressed (tests/tsan.supp); none of ours is.

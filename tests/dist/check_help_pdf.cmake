@@ -1,0 +1,40 @@
+# cmake -DPDF=guide.pdf -DPDFINFO=... -DPDFFONTS=... -DPDFIMAGES=... -P check_help_pdf.cmake
+# The operator's guide has at least six pages, its screenshots, and only embedded fonts,
+# among them the Chinese one.
+cmake_minimum_required(VERSION 3.25)
+foreach(tool IN ITEMS PDFINFO PDFFONTS PDFIMAGES)
+  if(NOT ${tool})
+    message(FATAL_ERROR "${tool} not found (Debian: poppler-utils)")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${PDFINFO} ${PDF} OUTPUT_VARIABLE info RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT info MATCHES "\nPages: +([0-9]+)\n")
+  message(FATAL_ERROR "pdfinfo cannot read ${PDF}")
+endif()
+if(CMAKE_MATCH_1 LESS 6)
+  message(FATAL_ERROR "${PDF} has ${CMAKE_MATCH_1} pages, fewer than six")
+endif()
+
+# pdffonts: two heading lines, then one line per font whose "emb" column says yes or no.
+execute_process(COMMAND ${PDFFONTS} ${PDF} OUTPUT_VARIABLE fonts RESULT_VARIABLE status)
+string(REGEX MATCHALL "[^\n]+" lines "${fonts}")
+list(SUBLIST lines 2 -1 rows)
+if(NOT status EQUAL 0 OR NOT rows)
+  message(FATAL_ERROR "pdffonts finds no font in ${PDF}")
+endif()
+foreach(row IN LISTS rows)
+  if(NOT row MATCHES " yes +(yes|no) +(yes|no) +[0-9]+ +[0-9]+ *$")
+    message(SEND_ERROR "a font is not embedded: ${row}")
+  endif()
+endforeach()
+if(NOT fonts MATCHES "NotoSansCJK")
+  message(SEND_ERROR "the Chinese font Noto Sans CJK is not in ${PDF}:\n${fonts}")
+endif()
+
+execute_process(COMMAND ${PDFIMAGES} -list ${PDF} OUTPUT_VARIABLE images)
+string(REGEX MATCHALL "\n +[0-9]+ +[0-9]+ image " pictures "${images}")
+list(LENGTH pictures count)
+if(count LESS 14)
+  message(SEND_ERROR "${PDF} holds ${count} pictures, not the 14 screenshots")
+endif()
