@@ -5,6 +5,7 @@
  */
 #include "CliRun.h"
 #include "LoopVolume.h"
+#include "MountNamespace.h"
 #include "cards/CardSafety.h"
 #include "dataservice/OffloadRecord.h"
 
@@ -106,20 +107,6 @@ TEST(CardSafety, EveryFileNeedsAVerifiedCopyOfThisCardAsItIsNow)
     EXPECT_EQ(verdict.safe, verdict.files - expected.size());
 }
 
-/* This process gets mounts of its own: cards of tests running elsewhere are not seen. */
-std::string isolate()
-{
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-        return std::string("no mount namespace of its own: ") + std::strerror(errno);
-    QFile mounts("/proc/self/mounts");
-    if (!mounts.open(QIODevice::ReadOnly))
-        return "no mount table";
-    for (const Volume &volume : VolumeQuery::parseMounts(mounts.readAll()))
-        if (volume.device.startsWith(QLatin1String("/dev/loop")))
-            umount2(QFile::encodeName(volume.mountPath).constData(), MNT_DETACH);
-    return {};
-}
-
 QJsonObject verifyCards(const QString &dataDir, const QString &save, int *status)
 {
     const CliRun run =
@@ -133,7 +120,7 @@ TEST(CardSafetyCards, VerifyCardsListsEveryFileUnderDcim)
 {
     if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
         GTEST_SKIP() << why;
-    if (const std::string why = isolate(); !why.empty())
+    if (const std::string why = isolateMounts(); !why.empty())
         GTEST_SKIP() << why;
     LoopVolume volume("Center");
     ASSERT_TRUE(volume.ok()) << volume.whyNot();

@@ -9,6 +9,7 @@
  */
 #include "CliRun.h"
 #include "LoopVolume.h"
+#include "MountNamespace.h"
 #include "dataservice/LensTable.h"
 #include "dataservice/OffloadRecord.h"
 #include "dataservice/TaskConfig.h"
@@ -55,25 +56,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
         << path.toStdString();
 }
 
-/*
- * This process gets a mount namespace of its own: cards that tests elsewhere
- * on the machine have mounted are neither seen nor touched (our copies of
- * their mounts go, theirs stay), and ours are not seen by them.
- */
-std::string isolate()
-{
-    if (unshare(CLONE_NEWNS) != 0)
-        return std::string("unshare: ") + std::strerror(errno);
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("private mounts: ") + std::strerror(errno);
-    if (readAll("/proc/self/mountinfo").contains(" shared:"))
-        return "mounts are still shared with the rest of the machine";
-    for (const Volume &volume : VolumeQuery::parseMounts(readAll("/proc/self/mounts")))
-        if (volume.device.startsWith(QLatin1String("/dev/loop")))
-            umount2(QFile::encodeName(volume.mountPath).constData(), MNT_DETACH);
-    return {};
-}
-
 CliRun cli(const QStringList &args, const QString &dataDir, const QByteArray &input = {})
 {
     return runCli({.args = args, .dataDir = dataDir, .input = input});
@@ -115,7 +97,7 @@ TEST(ClearCards, FourCardsClearedOthersLeftAsTheyWere)
 {
     if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
         GTEST_SKIP() << why;
-    if (const std::string why = isolate(); !why.empty())
+    if (const std::string why = isolateMounts(); !why.empty())
         GTEST_SKIP() << "no mount namespace of its own: " << why;
 
     /* Four good cards; Back lacks PRV00001.BIN, which the shipped folder provides. */
@@ -242,7 +224,7 @@ TEST(ClearCards, UnattendedOnlyCardsWithVerifiedCopiesUnlessForced)
 {
     if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
         GTEST_SKIP() << why;
-    if (const std::string why = isolate(); !why.empty())
+    if (const std::string why = isolateMounts(); !why.empty())
         GTEST_SKIP() << "no mount namespace of its own: " << why;
 
     /* The last transfer's save folder holds the offload record. */
