@@ -3,6 +3,7 @@
 #include "CardFinder.h"
 #include "FileHash.h"
 #include "ZipVolume.h"
+#include "platform/WholeFile.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -105,18 +106,6 @@ void failTask(DiskTaskRun *run, const QString &reason)
     run->error = reason;
 }
 
-/* Fsync a folder, so that a rename in it survives a power cut. */
-bool syncFolder(const QString &folder)
-{
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
 /* A copy that reached its final name, and what is known of it. */
 struct MadeCopy {
     CopiedFile file;
@@ -151,7 +140,7 @@ ReadBack readBack(const QString &folder, const QString &path, quint64 expected,
         return result;
     }
     ::close(fd);
-    if (!syncFolder(folder)) {
+    if (!WholeFile::syncFolder(folder)) {
         result.error = QStringLiteral("cannot sync %1: %2").arg(folder, systemError());
         return result;
     }

@@ -2,6 +2,7 @@
 
 #include "FileHash.h"
 #include "LensTable.h"
+#include "platform/WholeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -404,12 +405,7 @@ bool OffloadRecordWriter::open(const QString &path, bool syncEachLine, QString *
             return failed(systemError(errno), fd);
         size = header.size();
         /* The record's name in its folder survives a power cut too. */
-        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
+        WholeFile::syncFolder(QFileInfo(path).absolutePath());
     }
     m_fd = fd;
     m_path = path;

@@ -13,6 +13,19 @@
 
 namespace WholeFile {
 
+bool syncFolder(const QString &folder)
+{
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return synced;
+}
+
 bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString *why)
 {
     const QFileInfo info(file);
@@ -43,12 +56,7 @@ bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString 
         ::unlink(temp.constData());
         return false;
     }
-    const QByteArray folder = QFile::encodeName(info.absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir); // the rename itself survives a power cut
-        ::close(dir);
-    }
+    syncFolder(info.absolutePath()); // the rename itself survives a power cut
     return true;
 }
 

@@ -20,6 +20,9 @@ namespace WholeFile {
  */
 bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString *why);
 
+/* Fsync a folder, so that a rename or a new file in it survives a power cut; errno when false. */
+bool syncFolder(const QString &folder);
+
 } // namespace WholeFile
 
 #endif

@@ -98,6 +98,16 @@ protected:
         return task;
     }
 
+    /* A task run to its end without interruption: what the other runs are compared with. */
+    std::unique_ptr<DiskTask> runWhole(const QString &destination)
+    {
+        auto task = makeTask(destination);
+        EXPECT_EQ(disk_task_create(task.get(), 0), 0);
+        waitUntilEnded(task.get());
+        disk_task_stop(task.get(), 0);
+        return task;
+    }
+
     static void waitUntilEnded(DiskTask *task)
     {
         for (int i = 0; i < 3000 && !disk_task_finished(task); ++i)
@@ -111,10 +121,7 @@ protected:
 TEST_F(Worker, StoppedAndResumedGivesTheFilesOfAnUninterruptedRun)
 {
     const QString whole = m_dir.filePath("whole");
-    auto reference = makeTask(whole);
-    ASSERT_EQ(disk_task_create(reference.get(), 0), 0);
-    waitUntilEnded(reference.get());
-    disk_task_stop(reference.get(), 0);
+    const auto reference = runWhole(whole);
     EXPECT_EQ(disk_task_planned(reference.get()), 7); /* six photos and the text file */
     EXPECT_EQ(reference->run->geotagged.load(), 4);   /* four positions */
     EXPECT_TRUE(disk_task_error(reference.get()).isEmpty());
@@ -151,10 +158,7 @@ TEST_F(Worker, StoppedAndResumedGivesTheFilesOfAnUninterruptedRun)
 TEST_F(Worker, CopyThatReadsBackWrongIsMadeOnceMore)
 {
     const QString whole = m_dir.filePath("whole");
-    auto reference = makeTask(whole);
-    ASSERT_EQ(disk_task_create(reference.get(), 0), 0);
-    waitUntilEnded(reference.get());
-    disk_task_stop(reference.get(), 0);
+    const auto reference = runWhole(whole);
     EXPECT_EQ(reference->run->verified.load(), 7);
 
     /* The disk gives back other bytes for K2.JPG: once, then every time. */
