@@ -6,6 +6,7 @@
 #include "CliRun.h"
 #include "LoopVolume.h"
 #include "MountNamespace.h"
+#include "TestFiles.h"
 #include "cards/CardSafety.h"
 #include "dataservice/OffloadRecord.h"
 
@@ -28,19 +29,12 @@ namespace {
 
 using OffloadRecord::FileLine;
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
 /* A verified line for `file` of card `uuid`, its copy written into `save`. */
 FileLine recorded(const QString &save, const QString &uuid, const CardFile &file,
                   const QString &copy)
 {
     const QByteArray bytes = "copy of " + file.path.toUtf8();
-    writeFile(save + '/' + copy, bytes);
+    EXPECT_TRUE(writeFile(save + '/' + copy, bytes));
     return {0, uuid, "Center",     file.path, file.size, file.mtime,
             0, copy, bytes.size(), 0,         true,      {}};
 }
@@ -136,7 +130,7 @@ TEST(CardSafetyCards, VerifyCardsListsEveryFileUnderDcim)
         << error.toStdString();
     for (const QString path : {"DCIM/100MSDCF/DSC00001.JPG", "DCIM/100MSDCF/航线/DSC00002.JPG",
                                "DCIM/101MSDCF/deeper/still/DSC00003.ARW"}) {
-        writeFile(root + '/' + path, "photo " + path.toUtf8());
+        ASSERT_TRUE(writeFile(root + '/' + path, "photo " + path.toUtf8()));
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(root + '/' + path).constData(), &st), 0);
         const CardFile file{path, st.st_size, {st.st_mtim.tv_sec, qint32(st.st_mtim.tv_nsec)}};
@@ -154,7 +148,7 @@ TEST(CardSafetyCards, VerifyCardsListsEveryFileUnderDcim)
     EXPECT_EQ(verdict["files"].toInt(), 3);
     EXPECT_EQ(verdict["safe"].toInt(), 3);
 
-    writeFile(root + "/DCIM/101MSDCF/deeper/DSC00004.JPG", "taken after the offload");
+    ASSERT_TRUE(writeFile(root + "/DCIM/101MSDCF/deeper/DSC00004.JPG", "taken after the offload"));
     report = verifyCards(dir.path() + "/data", save, &status);
     verdict = report["cards"][0].toObject();
     EXPECT_EQ(status, 1);

@@ -10,6 +10,7 @@
 #include "CliRun.h"
 #include "LoopVolume.h"
 #include "MountNamespace.h"
+#include "TestFiles.h"
 #include "dataservice/LensTable.h"
 #include "dataservice/OffloadRecord.h"
 #include "dataservice/TaskConfig.h"
@@ -41,20 +42,6 @@ namespace {
 const QStringList cardFiles = {"PRIVATE/SONY/SONYCARD.IND", "AVF_INFO/AVIN0001.BNP",
                                "AVF_INFO/AVIN0001.INP", "AVF_INFO/AVIN0001.INT",
                                "AVF_INFO/PRV00001.BIN"};
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
-        << path.toStdString();
-}
 
 CliRun cli(const QStringList &args, const QString &dataDir, const QByteArray &input = {})
 {

@@ -7,9 +7,9 @@
  */
 #include "CliRun.h"
 #include "LoopVolume.h"
+#include "TestFiles.h"
 #include "TestJpeg.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
@@ -30,56 +30,15 @@ CliRun cli(const QStringList &args, const QString &dataDir)
     return runCli({.args = args, .dataDir = dataDir});
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray sha256(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
-}
-
-struct Position {
-    double lon, lat, alt;
-};
-
-/* Two POS tables: a line in the north-east, then one in the south-west. */
-const std::vector<Position> northEast = {{116.3351344, 39.9115668, 520.0},
-                                         {116.3353344, 39.9117668, 521.25},
-                                         {116.3355344, 39.91197, 522.5}};
-const std::vector<Position> southWest = {{-58.3816123, -34.6037456, 25.5},
-                                         {-58.3818123, -34.6035456, 26.0},
-                                         {-58.3820123, -34.6033456, -3.25},
-                                         {-58.3822123, -34.6031456, 27.0},
-                                         {-58.3824123, -34.6029456, 28.0}};
-
-QString writeTable(const QString &path, const std::vector<Position> &rows)
-{
-    QByteArray text = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
-    int id = 1;
-    for (const Position &p : rows)
-        text += QStringLiteral("%1 \t%2 \t%3 \t%4 \t1.70 \t0.0 \t0.0 \t0.00 \t20.0 \t2023-06-14 "
-                               "11-00-%5 \t \r\n")
-                    .arg(id)
-                    .arg(p.lon, 0, 'f', 7)
-                    .arg(p.lat, 0, 'f', 7)
-                    .arg(p.alt, 0, 'f', 3)
-                    .arg(id, 2, 10, QLatin1Char('0'))
-                    .toUtf8(),
-            ++id;
-    EXPECT_TRUE(writeFile(path, text));
-    return path;
-}
+/* Two POS tables, a line in the north-east, then one in the south-west: taken in table order. */
+const QList<PosRow> northEast = {{116.3351344, 39.9115668, 520.0, "2023-06-14 11-00-01"},
+                                 {116.3353344, 39.9117668, 521.25, "2023-06-14 11-00-02"},
+                                 {116.3355344, 39.91197, 522.5, "2023-06-14 11-00-03"}};
+const QList<PosRow> southWest = {{-58.3816123, -34.6037456, 25.5, "2023-06-14 11-00-01"},
+                                 {-58.3818123, -34.6035456, 26.0, "2023-06-14 11-00-02"},
+                                 {-58.3820123, -34.6033456, -3.25, "2023-06-14 11-00-03"},
+                                 {-58.3822123, -34.6031456, 27.0, "2023-06-14 11-00-04"},
+                                 {-58.3824123, -34.6029456, 28.0, "2023-06-14 11-00-05"}};
 
 const char *const labels[] = {"Center", "Left", "Right", "Front", "Back"};
 
@@ -141,15 +100,16 @@ TEST(OffloadCards, FiveCardsCopiedGeotaggedAndLeftAsTheyWere)
      * every read unless it is mounted noatime; mounted so for the offload,
      * any change of a card's bytes would be a write of ours.
      */
-    std::vector<QByteArray> before;
+    std::vector<QString> before;
     for (auto &card : cards) {
         ASSERT_TRUE(card->unmount());
         before.push_back(sha256(QString::fromStdString(card->image())));
         ASSERT_TRUE(card->mount("noatime"));
     }
 
-    const QString ne = writeTable(work.filePath(QStringLiteral("ne.xls")), northEast);
-    const QString sw = writeTable(work.filePath(QStringLiteral("sw table.xls")), southWest);
+    const QString ne = work.filePath(QStringLiteral("ne.xls"));
+    const QString sw = work.filePath(QStringLiteral("sw table.xls"));
+    ASSERT_TRUE(writeFile(ne, posTable(northEast)) && writeFile(sw, posTable(southWest)));
     const QString save = work.filePath(QStringLiteral("save"));
     QStringList args = {"offload", "--save", save, "--pos", ne, "--pos", sw, "--pos", ne, "--json"};
     for (size_t i = 0; i < cards.size(); ++i)
@@ -161,11 +121,7 @@ TEST(OffloadCards, FiveCardsCopiedGeotaggedAndLeftAsTheyWere)
     ASSERT_EQ(offload.status, 0) << offload.err.toStdString();
     EXPECT_EQ(offload.json[QStringLiteral("pos_records")].toInt(), 8); /* ne given twice: once */
 
-    const std::vector<Position> combined = [] {
-        std::vector<Position> all = northEast;
-        all.insert(all.end(), southWest.begin(), southWest.end());
-        return all;
-    }();
+    const QList<PosRow> combined = northEast + southWest;
     for (const QJsonValue &lens : offload.json[QStringLiteral("lenses")].toArray()) {
         const QString key = lens[QStringLiteral("lens")].toString();
         SCOPED_TRACE(key.toStdString());
@@ -200,7 +156,7 @@ TEST(OffloadCards, FiveCardsCopiedGeotaggedAndLeftAsTheyWere)
             }
             EXPECT_TRUE(jpegImageData(copy) == jpegImageData(original));
             const QJsonObject exif = exiftoolJson(folder + '/' + photos[k]);
-            const Position &p = combined[static_cast<size_t>(k)];
+            const PosRow &p = combined[k];
             /* Angles are written to six significant digits. */
             EXPECT_NEAR(exif[QStringLiteral("GPSLatitude")].toDouble(), p.lat,
                         5e-6 * std::fabs(p.lat));
@@ -268,10 +224,6 @@ TEST(OffloadCards, RefusesBeforeCopyingAnything)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(card.mountPath()) + "/OUT"));
 }
 
-} // namespace
-
-namespace {
-
 /* The photos a BlocksExchange file lists, as "ImagePath x y" (no Pose: "ImagePath -"). */
 QStringList exchangePhotos(const QString &path)
 {
@@ -326,17 +278,13 @@ TEST(OffloadCards, SortiesByShootingTimeWithEachLensClock)
     QTemporaryDir work;
     /* Sortie 1: records at 11:00:00, :02 (two); sortie 2: 11:10:00 to :04 (three). */
     auto table = [&](const QString &name, int minute, int count, double lat) {
-        QByteArray text = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
+        QList<PosRow> rows;
         for (int i = 0; i < count; ++i)
-            text += QStringLiteral("%1 \t116.0%2 \t%3 \t500.000 \t1.70 \t0.0 \t0.0 \t0.00 \t20.0 \t"
-                                   "2023-06-14 11-%4-%5 \t \r\n")
-                        .arg(i + 1)
-                        .arg(i)
-                        .arg(lat + i, 0, 'f', 1)
-                        .arg(minute, 2, 10, QLatin1Char('0'))
-                        .arg(2 * i, 2, 10, QLatin1Char('0'))
-                        .toUtf8();
-        writeFile(work.filePath(name), text);
+            rows.append({116.0 + i / 100.0, lat + i, 500,
+                         QStringLiteral("2023-06-14 11-%1-%2")
+                             .arg(minute, 2, 10, QLatin1Char('0'))
+                             .arg(2 * i, 2, 10, QLatin1Char('0'))});
+        writeFile(work.filePath(name), posTable(rows));
         return work.filePath(name);
     };
     const QString second = table("second.xls", 10, 3, 20.0);

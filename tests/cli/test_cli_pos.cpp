@@ -6,6 +6,7 @@
  */
 #include "CliRun.h"
 #include "LoopVolume.h"
+#include "TestFiles.h"
 #include "sim_options.h"
 #include "sim_posstore.h"
 #include "sim_process.h"
@@ -206,12 +207,6 @@ TEST(PosCli, UsageAndMissingInput)
             EXPECT_TRUE(run.err.contains(QLatin1String(c.says))) << run.err.toStdString();
         }
     }
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 /* The camera's USB volume: its raw files become the same tables the link downloads. */

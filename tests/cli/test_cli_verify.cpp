@@ -4,6 +4,7 @@
  * folder verifies the same; a changed byte and a removed copy fail, each named.
  */
 #include "CliRun.h"
+#include "TestFiles.h"
 #include "dataservice/FileHash.h"
 #include "dataservice/OffloadRecord.h"
 
@@ -83,15 +84,14 @@ void makeSaveFolder(const QString &save)
                                 {1, "Left/航线 1.JPG", QByteArray(5000, 'l'), false}};
     OffloadRecordWriter writer;
     QString error;
-    ASSERT_TRUE(QDir().mkpath(save + "/Center") && QDir().mkpath(save + "/Left"));
-    ASSERT_TRUE(writer.open(OffloadRecord::pathIn(save), false, &error)) << error.toStdString();
+    ASSERT_TRUE(QDir().mkpath(save) && writer.open(OffloadRecord::pathIn(save), false, &error))
+        << error.toStdString();
     OffloadRecord::FileLine line;
     line.cardUuid = "5A1B-09C3";
     line.cardPath = "DCIM/100MSDCF/DSC00001.JPG";
     line.verified = true;
     for (const Copy &copy : copies) {
-        QFile file(save + '/' + copy.path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(copy.bytes) == copy.bytes.size());
+        ASSERT_TRUE(writeFile(save + '/' + copy.path, copy.bytes));
         const quint64 hash = FileHash::of(copy.bytes);
         line.disk = copy.disk;
         line.copy = copy.path;
@@ -116,9 +116,7 @@ TEST(VerifyCli, ReReadsEveryCopyAndNamesEachBadOne)
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(counts(run.json), allMatched);
 
-    QFile changed(save + "/Center/DSC 00002.JPG");
-    ASSERT_TRUE(changed.open(QIODevice::ReadWrite) && changed.seek(3) && changed.write("P") == 1);
-    changed.close();
+    ASSERT_TRUE(flipByte(save + "/Center/DSC 00002.JPG", 3));
     ASSERT_TRUE(QFile::remove(save + "/Left/航线 1.JPG"));
     run = verify(save);
     EXPECT_EQ(run.status, 1);

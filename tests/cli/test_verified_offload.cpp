@@ -7,9 +7,9 @@
 #include "CliRun.h"
 #include "LoopVolume.h"
 #include "MountNamespace.h"
+#include "TestFiles.h"
 #include "TestJpeg.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -26,29 +26,6 @@ namespace {
 
 const char *const labels[] = {"Center", "Left", "Right", "Front", "Back"};
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-/* Flip the bits of one byte of a file, in place. */
-bool flipByte(const QString &path, qint64 offset)
-{
-    QFile file(path);
-    char byte = 0;
-    return file.open(QIODevice::ReadWrite) && file.seek(offset) && file.getChar(&byte) &&
-           file.seek(offset) && file.putChar(char(~byte));
-}
-
-QString sha256(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-               ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()
-               : QString();
-}
-
 TEST(VerifiedOffload, RecordedCopiesVerifyAndOnlySafeCardsAreCleared)
 {
     if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
@@ -61,14 +38,13 @@ TEST(VerifiedOffload, RecordedCopiesVerifyAndOnlySafeCardsAreCleared)
         cards.push_back(std::make_unique<LoopVolume>(label, 24));
         ASSERT_TRUE(cards.back()->ok()) << cards.back()->whyNot();
         const QString folder = QString::fromStdString(cards.back()->mountPath()) + "/DCIM/100MEDIA";
-        ASSERT_TRUE(QDir().mkpath(folder));
         for (int k = 0; k < 4; ++k)
             ASSERT_TRUE(writeFile(folder + QStringLiteral("/K%1.JPG").arg(k),
                                   makeTestJpeg(640, 480, {"Korvella", "K7", {}, 35.0, true}, k)));
         ASSERT_TRUE(writeFile(folder + "/NOTES.TXT", label));
         /* The still camera's card file: what makes the volume a camera card for the clearing. */
         const QString avf = QString::fromStdString(cards.back()->mountPath()) + "/AVF_INFO";
-        ASSERT_TRUE(QDir().mkpath(avf) && writeFile(avf + "/AVIN0001.BNP", "card file"));
+        ASSERT_TRUE(writeFile(avf + "/AVIN0001.BNP", "card file"));
     }
     QTemporaryDir work;
     const QString data = work.filePath("data");
@@ -105,8 +81,7 @@ TEST(VerifiedOffload, RecordedCopiesVerifyAndOnlySafeCardsAreCleared)
 
     /* A photo taken after the offload: its card is no longer safe, and is not cleared. */
     const QString back = QString::fromStdString(cards[4]->mountPath());
-    ASSERT_TRUE(QDir().mkpath(back + "/DCIM/101MEDIA") &&
-                writeFile(back + "/DCIM/101MEDIA/LATER.JPG", "taken after the offload"));
+    ASSERT_TRUE(writeFile(back + "/DCIM/101MEDIA/LATER.JPG", "taken after the offload"));
     run = runCli({.args = {"verify", "--cards", "--json"}, .dataDir = data});
     EXPECT_EQ(run.status, 1);
     for (const QJsonValue card : run.json["cards"].toArray())
