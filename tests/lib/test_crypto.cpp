@@ -4,15 +4,11 @@
  */
 #include "aes128.h"
 #include "crc16.h"
+#include "fixtures.h"
 #include "tavrin/tavrin.h"
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <set>
 #include <string>
 #include <sys/resource.h>
@@ -20,7 +16,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 Bytes hex(const std::string &text)
@@ -125,46 +120,7 @@ TEST(Aes128, DecryptsTheFips197AndSp80038aVectors)
                           "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710"));
 }
 
-class FirmwareFiles : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        testing::internal::CaptureStdout();
-        char name[] = "/tmp/tavrin-fw-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override
-    {
-        const std::string text = testing::internal::GetCapturedStdout();
-        if (HasFailure())
-            std::cout << text;
-        fs::remove_all(dir_);
-    }
-
-    /* What the library printed since the last call; capturing goes on. */
-    std::string printed()
-    {
-        std::string text = testing::internal::GetCapturedStdout();
-        testing::internal::CaptureStdout();
-        return text;
-    }
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-    std::string write(const std::string &name, const Bytes &bytes) const
-    {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path(name);
-    }
-    static Bytes read(const std::string &file)
-    {
-        std::ifstream in(file, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-
-    fs::path dir_;
-};
+using FirmwareFiles = ScratchTest;
 
 TEST_F(FirmwareFiles, PlainFilesGiveLengthAndCrcEncryptedOnesTheirMagic)
 {
@@ -244,7 +200,7 @@ TEST_F(FirmwareFiles, FailedDecryptionLeavesTheDestinationAsItWas)
 
     EXPECT_EQ(read(dst), previous);
     std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir_))
+    for (const auto &entry : std::filesystem::directory_iterator(dir_))
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"fw.bin", "plain.bin", "short.bin"}));
 }

@@ -3,18 +3,13 @@
  * recovery of lost 'Q' records, completion, and the lock between the receive
  * thread and the caller. A UDP socket stands in for the camera.
  */
-#include "loopback_peer.h"
+#include "fixtures.h"
+#include "pos_frames.h"
 #include "posfile_internal.h"
 #include "tavrin/tavrin.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <numeric>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,37 +17,13 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void put_be32(Bytes &f, int at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        f[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-Bytes frame(uint8_t length, char letter)
-{
-    Bytes f(length, 0);
-    f[0] = 0xEB, f[1] = 0x90, f[2] = length, f[3] = static_cast<uint8_t>(letter);
-    return f;
-}
-
-/* The last byte makes the sum of all bytes zero. */
-Bytes seal(Bytes f)
-{
-    f.back() = static_cast<uint8_t>(-std::accumulate(f.begin(), f.end() - 1, 0));
-    return f;
-}
-
 /* A request as the camera expects it. */
 Bytes request(uint8_t sub, uint8_t argument, uint32_t start = 0, uint32_t size = 0)
 {
-    Bytes f = frame(36, 'C');
-    f[4] = f[5] = sub;
-    f[6] = f[7] = argument;
-    put_be32(f, 8, start);
-    put_be32(f, 12, size);
-    return seal(f);
+    Bytes body = {sub, sub, argument, argument, 0, 0, 0, 0, 0, 0, 0, 0};
+    put_be(body, 4, start, 4);
+    put_be(body, 8, size, 4);
+    return pos_frame(36, 'C', body);
 }
 
 /*
@@ -61,97 +32,55 @@ Bytes request(uint8_t sub, uint8_t argument, uint32_t start = 0, uint32_t size =
  */
 Bytes p_frame(uint8_t number)
 {
-    const uint8_t body[] = {number, 0,  1, 0,  0, 0x11, 0x22, 0x33, 0x44, 23,   6,
-                            14,     3,  0, 0,  0, 1,    0x30, 0xC0, 0x55, 0x66, 0x77,
-                            0x88,   23, 6, 14, 3, 6,    0,    2,    0x5A};
-    Bytes f = frame(36, 'P');
-    std::copy(std::begin(body), std::end(body), f.begin() + 4);
-    return seal(f);
+    return pos_frame(36, 'P', {number, 0,  1, 0,  0, 0x11, 0x22, 0x33, 0x44, 23,   6,
+                               14,     3,  0, 0,  0, 1,    0x30, 0xC0, 0x55, 0x66, 0x77,
+                               0x88,   23, 6, 14, 3, 6,    0,    2,    0x5A});
 }
 
-Bytes o_frame(int16_t id)
+Bytes o_record(int16_t id)
 {
-    Bytes f = frame(36, 'O');
-    f[4] = static_cast<uint8_t>(id >> 8), f[5] = static_cast<uint8_t>(id);
-    put_be32(f, 12, 1163000000);
-    put_be32(f, 16, 399000000);
-    return seal(f);
+    Record r;
+    r.id = id, r.lon = 1163000000, r.lat = 399000000;
+    return o_frame(r);
 }
 
 /* A 'Q' frame whose ID is its record number, so rows show which records were written. */
-Bytes q_frame(uint32_t offset, uint8_t length = 52)
+Bytes q_record(uint32_t offset, uint8_t length = 52)
 {
-    Bytes f = frame(61, 'Q');
-    put_be32(f, 4, offset);
-    f[8] = length;
-    const uint32_t id = offset / (length ? length : 52);
-    f[9] = static_cast<uint8_t>(id >> 8), f[10] = static_cast<uint8_t>(id);
-    put_be32(f, 17, 1163000000);
-    put_be32(f, 21, 399000000);
-    f[30] = 20; /* speed */
-    return seal(f);
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    Record r;
+    r.id = static_cast<int16_t>(offset / (length ? length : 52));
+    r.lon = 1163000000, r.lat = 399000000, r.speed = 20, r.length = length;
+    return q_frame(r, offset);
 }
 
 /* The first cell of every data row of a table. */
 std::vector<int> row_ids(const std::string &path)
 {
-    std::vector<int> ids;
     std::istringstream lines(slurp(path));
     std::string line;
     std::getline(lines, line); /* header */
+    std::vector<int> ids;
     while (std::getline(lines, line))
         ids.push_back(std::stoi(line));
     return ids;
 }
 
-class PosManager : public testing::Test {
+class PosManager : public LinkTest {
 protected:
     void SetUp() override
     {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        char name[] = "/tmp/pos_manager_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        table = dir + "/pos.xls";
-        rvtele_module_init();
-        link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port, TAVRIN_RING_CAPACITY);
+        LinkTest::SetUp();
+        table = path("pos.xls");
         mgr = posfile_manager_init(link);
         ASSERT_NE(mgr, nullptr);
-        ASSERT_EQ(rvtele_start(link), 0);
-        ASSERT_EQ(camera.receive().size(), 36u); /* hello */
+        start_link();
     }
     void TearDown() override
     {
         posfile_manager_exit(mgr);
-        rvtele_free(link);
-        rvtele_module_exit();
-        printed(false);
-        if (HasFailure() || output.find("Sanitizer") != std::string::npos)
-            std::cout << output; /* what the library and a sanitizer printed, when it matters */
-        std::filesystem::remove_all(dir);
+        LinkTest::TearDown();
     }
 
-    /* What the library printed on stdout and stderr since the last call; capturing goes on. */
-    std::string printed(bool again = true)
-    {
-        std::string text =
-            testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
-        if (again) {
-            testing::internal::CaptureStdout();
-            testing::internal::CaptureStderr();
-        }
-        output += text;
-        return text;
-    }
     int feed(const Bytes &f, posfile_manager_t *to = nullptr)
     {
         return posfile_handle_frame(to ? to : mgr, f.data(), static_cast<int>(f.size()));
@@ -159,7 +88,7 @@ protected:
     void feed_q(std::initializer_list<uint32_t> offsets, uint8_t length = 52)
     {
         for (uint32_t offset : offsets)
-            ASSERT_EQ(feed(q_frame(offset, length)), 0) << offset;
+            ASSERT_EQ(feed(q_record(offset, length)), 0) << offset;
     }
     /* The call succeeded and `frame` is the next datagram to reach the camera. */
     void sends(int result, const Bytes &frame)
@@ -183,12 +112,8 @@ protected:
     uint8_t state() { return posfile_load(mgr->transfer_state); }
     void close_table() { ASSERT_EQ(_ofrm_closefile(mgr), 0); }
 
-    LoopbackPeer camera;
-    rvtele_t *link = nullptr;
     posfile_manager_t *mgr = nullptr;
-    std::string dir;
     std::string table;
-    std::string output; /* everything printed during the test */
 };
 
 TEST_F(PosManager, RequestsAreExactCommandFrames)
@@ -232,10 +157,9 @@ TEST_F(PosManager, EntryFramesFromTheLinkFillTheTableAndTheValidMask)
     ASSERT_EQ(posfile_info_get(mgr, 3, &entry), 0);
     EXPECT_EQ(std::memcmp(&entry, &want, sizeof want), 0);
 
-    EXPECT_EQ(posfile_info_get(mgr, 4, &entry), -1);
-    EXPECT_EQ(posfile_info_get(mgr, 3, nullptr), -1);
-    EXPECT_EQ(posfile_info_get(mgr, 15, &entry), -1);
-    EXPECT_EQ(posfile_info_get(nullptr, 3, &entry), -1);
+    for (int refused : {posfile_info_get(mgr, 4, &entry), posfile_info_get(mgr, 3, nullptr),
+                        posfile_info_get(mgr, 15, &entry), posfile_info_get(nullptr, 3, &entry)})
+        EXPECT_EQ(refused, -1);
     for (uint8_t number : {0, 15, 200})
         EXPECT_EQ(feed(p_frame(number)), 0);
     EXPECT_EQ(posfile_load(mgr->valid_mask), 1u << 2);
@@ -243,11 +167,11 @@ TEST_F(PosManager, EntryFramesFromTheLinkFillTheTableAndTheValidMask)
 
 TEST_F(PosManager, PlainRecordsCount32BytesEachUntilTheEndMarkerClosesTheTable)
 {
-    EXPECT_EQ(feed(o_frame(1)), -1); /* no table yet */
+    EXPECT_EQ(feed(o_record(1)), -1); /* no table yet */
     EXPECT_EQ(posfile_load(mgr->record_counter), 0u);
     sends(posfile_file_request(mgr, 2, table.c_str()), request(0x27, 2));
     for (int16_t id = 1; id <= 3; ++id)
-        ASSERT_EQ(feed(o_frame(id)), 0);
+        ASSERT_EQ(feed(o_record(id)), 0);
     EXPECT_EQ(posfile_process(mgr), 96u);
     EXPECT_EQ(posfile_load(mgr->record_counter), 3u);
     EXPECT_EQ(posfile_load(mgr->activity), 1u);
@@ -261,7 +185,7 @@ TEST_F(PosManager, PlainRecordsCount32BytesEachUntilTheEndMarkerClosesTheTable)
     EXPECT_EQ(state(), POSFILE_FINISHED);
     EXPECT_EQ(posfile_load(mgr->main_table), nullptr);
     EXPECT_EQ(row_ids(table), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(feed(o_frame(4)), -1);
+    EXPECT_EQ(feed(o_record(4)), -1);
     EXPECT_EQ(_ofrm_closefile(mgr), -1);
 }
 
@@ -375,7 +299,7 @@ TEST_F(PosManager, ShortRecordInAnOffsetFrameEndsItsRowAndCounts32Bytes)
 TEST_F(PosManager, MalformedFramesAreRefusedWithAMessage)
 {
     start_offset_download(1, 520);
-    Bytes truncated = q_frame(0), long_o = o_frame(1), other = o_frame(1);
+    Bytes truncated = q_record(0), long_o = o_record(1), other = o_record(1);
     truncated.resize(36);
     long_o.resize(61);
     other[3] = 'C';
@@ -395,7 +319,7 @@ TEST_F(PosManager, MalformedFramesAreRefusedWithAMessage)
 
 TEST_F(PosManager, TablesOpenAndCloseCleanly)
 {
-    const std::string missing = dir + "/no/such/dir/pos.xls";
+    const std::string missing = path("no/such/dir/pos.xls");
     EXPECT_EQ(posfile_file_request_offset(mgr, 1, missing.c_str(), 52, 52), -1);
     EXPECT_EQ(posfile_ofrm_openfile(mgr, nullptr), -1);
     EXPECT_EQ(posfile_ofrm_openfile(nullptr, table.c_str()), -1);
@@ -408,11 +332,11 @@ TEST_F(PosManager, TablesOpenAndCloseCleanly)
     /* A table left open by an earlier download is closed, rows kept, when the next opens. */
     start_offset_download(1, 520);
     feed_q({0});
-    const std::string second = dir + "/second.xls";
+    const std::string second = path("second.xls");
     ASSERT_EQ(posfile_ofrm_openfile(mgr, second.c_str()), 0);
     EXPECT_EQ(row_ids(table), std::vector<int>{0});
     EXPECT_EQ(received(), 0u);
-    ASSERT_EQ(feed(o_frame(9)), 0);
+    ASSERT_EQ(feed(o_record(9)), 0);
 
     /* Exit closes a table still open and keeps its rows. */
     posfile_manager_exit(mgr);
@@ -430,7 +354,7 @@ TEST_F(PosManager, CallerAndReceiveThreadShareTheManagerSafely)
         /* Records in order until the caller closes the table under them. */
         for (uint32_t i = 0; i < kLimit; ++i) {
             feed(p_frame(static_cast<uint8_t>(1 + i % 14)));
-            if (feed(q_frame(i * 52)) != 0) {
+            if (feed(q_record(i * 52)) != 0) {
                 refused_at.store(i);
                 break;
             }
@@ -463,11 +387,11 @@ TEST_F(PosManager, EachManagerKeepsItsOwnReRequestState)
     posfile_manager_t *other = posfile_manager_init(other_link);
     ASSERT_EQ(rvtele_start(other_link), 0);
     other_camera.receive();
-    ASSERT_EQ(posfile_file_request_offset(other, 5, (dir + "/2.xls").c_str(), 520, 52), 0);
+    ASSERT_EQ(posfile_file_request_offset(other, 5, path("2.xls").c_str(), 520, 52), 0);
     other_camera.receive();
     start_offset_download(5, 520);
-    feed(q_frame(104));
-    feed(q_frame(104), other);
+    feed(q_record(104));
+    feed(q_record(104), other);
     EXPECT_EQ(camera.receive(), request(0x2E, 5, 0, 520));
     EXPECT_EQ(other_camera.receive(), request(0x2E, 5, 0, 520));
     posfile_manager_exit(other);

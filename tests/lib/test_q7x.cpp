@@ -1,6 +1,7 @@
 /* The camera handle against a UDP socket standing in for the camera. */
-#include "loopback_peer.h"
+#include "fixtures.h"
 #include "record_fields.h"
+#include "rvtele_frame.h"
 #include "rvtele_internal.h"
 #include "tavrin/tavrin.h"
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,20 +24,14 @@ using Frame = std::vector<uint8_t>;
 Frame message(uint8_t letter, size_t length = 36)
 {
     Frame frame(length, 0);
-    frame[0] = 0xEB;
-    frame[1] = 0x90;
-    frame[2] = static_cast<uint8_t>(length);
+    rvtele_command_frame_init(frame.data(), static_cast<uint8_t>(length));
     frame[3] = letter;
     return frame;
 }
 
 Frame sealed(Frame frame)
 {
-    const size_t last = frame.size() - 1;
-    uint8_t sum = 0;
-    for (size_t i = 0; i < last; ++i)
-        sum = static_cast<uint8_t>(sum + frame[i]);
-    frame.at(last) = static_cast<uint8_t>(0x100 - sum);
+    rvtele_frame_seal(frame.data());
     return frame;
 }
 
@@ -52,11 +46,8 @@ Frame status(uint16_t total, std::initializer_list<uint16_t> counts, uint8_t byt
 {
     Frame frame = message('C');
     put(frame, 5, total, 2);
-    size_t at = 15;
-    for (uint16_t count : counts) {
-        put(frame, at, count, 2);
-        at += 2;
-    }
+    for (size_t i = 0; i < counts.size(); ++i)
+        put(frame, 15 + 2 * i, counts.begin()[i], 2);
     frame[25] = byte25;
     return frame;
 }
@@ -88,52 +79,39 @@ int count_marker(void *context, const uint8_t *, int)
     return 0;
 }
 
-class CameraHandle : public testing::Test {
+class CameraHandle : public LinkTest {
 protected:
     void SetUp() override
     {
-        testing::internal::CaptureStdout();
-        rvtele_module_init();
-        link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port, TAVRIN_RING_CAPACITY);
+        LinkTest::SetUp();
         cam = q7x_alloc(link);
-        register_rvtele_processer(link, MARKER, count_marker, &markers);
-        const int started = rvtele_start(link);
-        testing::internal::GetCapturedStdout();
         ASSERT_NE(cam, nullptr);
-        ASSERT_EQ(started, 0);
-        ASSERT_EQ(receive().size(), 36u) << "no hello from the link";
+        register_rvtele_processer(link, MARKER, count_marker, &markers);
+        start_link();
     }
     void TearDown() override
     {
-        testing::internal::CaptureStdout();
-        rvtele_free(link);
         q7x_free(cam);
-        rvtele_module_exit();
-        testing::internal::GetCapturedStdout();
+        LinkTest::TearDown();
     }
 
     /* The next datagram from the link, or nothing within five seconds. */
     Frame receive() { return camera.receive(5000); }
 
-    /* Send frames as the camera and return once the handle has processed them. */
+    /* Send frames as the camera and return, once the handle has processed them, what it printed. */
     std::string deliver(std::initializer_list<Frame> frames)
     {
-        testing::internal::CaptureStdout();
+        printed();
         const int before = markers.load();
         for (const Frame &frame : frames)
-            send(sealed(frame));
-        send(sealed(message(MARKER)));
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (markers.load() == before && std::chrono::steady_clock::now() < deadline)
+            camera.send(sealed(frame));
+        camera.send(sealed(message(MARKER)));
+        for (int i = 0; i < 5000 && markers.load() == before; ++i)
             std::this_thread::sleep_for(1ms);
         EXPECT_GT(markers.load(), before) << "the link did not process the frames";
-        return testing::internal::GetCapturedStdout();
+        return printed();
     }
 
-    void send(const Frame &frame) { camera.send(frame); }
-
-    LoopbackPeer camera;
-    rvtele_t *link = nullptr;
     q7x_t *cam = nullptr;
     std::atomic<int> markers{0};
 };
@@ -149,22 +127,19 @@ TEST_F(CameraHandle, StartsEmptyAndEveryExportAcceptsNoHandle)
 
     q7x_work_param_t param;
     std::memset(&param, 0xAB, sizeof param);
-    testing::internal::CaptureStdout();
+    printed();
     EXPECT_EQ(q7x_alloc(nullptr), nullptr);
     q7x_free(nullptr);
-    EXPECT_EQ(q7x_set_work_param(nullptr, &param), -1);
-    EXPECT_EQ(q7x_set_work_param(cam, nullptr), -1);
-    EXPECT_EQ(q7x_change_work_mode(nullptr, 1), -1);
-    EXPECT_EQ(q7x_shutter(nullptr), -1);
-    EXPECT_EQ(q7x_get_version(nullptr), -1);
-    EXPECT_EQ(q7x_get_builddate(nullptr), -1);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("q7x_shutter: no camera handle"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("q7x_set_work_param: no work parameters"), std::string::npos);
+    for (int refused : {q7x_set_work_param(nullptr, &param), q7x_set_work_param(cam, nullptr),
+                        q7x_change_work_mode(nullptr, 1), q7x_shutter(nullptr),
+                        q7x_get_version(nullptr), q7x_get_builddate(nullptr)})
+        EXPECT_EQ(refused, -1);
+    const std::string text = printed();
+    EXPECT_NE(text.find("q7x_shutter: no camera handle"), std::string::npos) << text;
+    EXPECT_NE(text.find("q7x_set_work_param: no work parameters"), std::string::npos);
     EXPECT_EQ(q7x_get_index(nullptr), 0u);
-    EXPECT_EQ(q7x_get_mode(nullptr), 0);
-    EXPECT_EQ(q7x_get_fixtime(nullptr), 0);
-    EXPECT_EQ(q7x_get_valid(nullptr), 0);
+    for (int none : {q7x_get_mode(nullptr), q7x_get_fixtime(nullptr), q7x_get_valid(nullptr)})
+        EXPECT_EQ(none, 0);
     EXPECT_EQ(q7x_get_work_param(nullptr, cam), nullptr);
     EXPECT_EQ(q7x_get_work_param(&param, nullptr), &param);
     const q7x_work_param_t zero{};
@@ -176,12 +151,10 @@ TEST_F(CameraHandle, StartsEmptyAndEveryExportAcceptsNoHandle)
 TEST_F(CameraHandle, ConfigurationFrameReportsModeAndWorkParametersUnchanged)
 {
     Frame frame = message('A');
-    frame[4] = 4;
-    frame[5] = 0x5A;
     put(frame, 6, 0x1234, 2);
     for (int i = 0; i < 24; ++i)
         frame[8 + i] = static_cast<uint8_t>(0xA0 + i);
-    frame[34] = 0x77;
+    frame[4] = 4, frame[5] = 0x5A, frame[34] = 0x77;
     deliver({frame, frame});
 
     EXPECT_EQ(q7x_get_mode(cam), 4);
@@ -202,13 +175,9 @@ TEST_F(CameraHandle, PositionFrameDecodesSignedCoordinatesFifthsAndGpsFlag)
     put(frame, 4, static_cast<uint32_t>(-116500001), 4);
     put(frame, 8, 39912345, 4);
     put(frame, 14, 0xFFFF, 2);
-    frame[16] = 9;
-    frame[17] = 3;
     put(frame, 18, 0xFFFF, 2);
     put(frame, 20, 7, 2);
-    frame[22] = 0xFF;
-    frame[33] = 1;
-    frame[34] = 0x42;
+    frame[16] = 9, frame[17] = 3, frame[22] = 0xFF, frame[33] = 1, frame[34] = 0x42;
     deliver({frame});
 
     EXPECT_DOUBLE_EQ(get(cam->coordinate1), -116.500001);
@@ -232,13 +201,10 @@ TEST_F(CameraHandle, StatusFrameDecodesCountsAndSinglePrecisionTenths)
 {
     Frame frame = status(300, {300, 299, 300, 300, 65535}, 0x9F);
     put(frame, 8, 0xBEEF, 2);
-    frame[12] = 12;
     put(frame, 13, 1234, 2);
     put(frame, 27, 0x0102, 2);
-    frame[29] = 29;
     put(frame, 30, 385, 2);
-    frame[32] = 32;
-    frame[34] = 34;
+    frame[12] = 12, frame[29] = 29, frame[32] = 32, frame[34] = 34;
     deliver({frame});
 
     EXPECT_EQ(get(cam->total_exposures), 300u);
@@ -339,9 +305,9 @@ TEST_F(CameraHandle, CommandsLeaveAsExactFramesAndQ7XExposesOnlyInDebugMode)
     Frame config = message('A');
     config[4] = Q7X_STRATEGY_DISTANCE;
     deliver({identity("Q7X3161200000001", 4, 41), config});
-    testing::internal::CaptureStdout();
+    printed();
     EXPECT_EQ(q7x_shutter(cam), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("q7x_shutter"), std::string::npos);
+    EXPECT_NE(printed().find("q7x_shutter"), std::string::npos);
     q7x_get_builddate(cam);
     EXPECT_EQ(receive(), request(0xFD)) << "the refused exposure was sent";
     config[4] = Q7X_STRATEGY_DEBUG;

@@ -11,28 +11,32 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
+/* Runs `f` with stdout captured and returns what it printed. */
+template <typename F> std::string printed_by(F f)
+{
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+
+bool contains(const std::string &text, const std::string &piece)
+{
+    return text.find(piece) != std::string::npos;
+}
+
 /* The transport registry as the telemetry module sets it up. */
 class Registry : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        testing::internal::CaptureStdout();
-        rvtele_module_init();
-        testing::internal::GetCapturedStdout();
-    }
-    void TearDown() override
-    {
-        testing::internal::CaptureStdout();
-        rvtele_module_exit();
-        testing::internal::GetCapturedStdout();
-    }
+    void SetUp() override { printed_by(rvtele_module_init); }
+    void TearDown() override { printed_by(rvtele_module_exit); }
 };
 
 TEST_F(Registry, LookupMeetsNetworkFirstAndPrintsEveryTableExamined)
 {
-    testing::internal::CaptureStdout();
-    rvcomm_ops *ops = rvcomm_ops_find(RVCOMM_MAGIC_SERIAL);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    rvcomm_ops *ops = nullptr;
+    const std::string printed = printed_by([&] { ops = rvcomm_ops_find(RVCOMM_MAGIC_SERIAL); });
     ASSERT_EQ(ops, rvcomm_serial_ops());
     char expected[128];
     std::snprintf(expected, sizeof expected, "rvcomm_ops_find: %p 0x4e\nrvcomm_ops_find: %p 0x53\n",
@@ -41,52 +45,44 @@ TEST_F(Registry, LookupMeetsNetworkFirstAndPrintsEveryTableExamined)
     EXPECT_EQ(printed, expected);
 }
 
-TEST_F(Registry, SecondRegistrationIsRefused)
+TEST_F(Registry, RefusesASecondRegistrationAnUnknownMagicAndANameOf127Characters)
 {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rvcomm_ops_register(RVCOMM_MAGIC_NETWORK, rvcomm_network_ops()), -1);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("Already Register OPS of this magic-code: 78\n"), std::string::npos);
-}
+    const uint32_t refs = rvcomm_network_ops()->refcount;
+    std::string printed = printed_by([] {
+        EXPECT_EQ(rvcomm_ops_register(RVCOMM_MAGIC_NETWORK, rvcomm_network_ops()), -1);
+        EXPECT_EQ(rvcomm_alloc(0x5A, "127.0.0.1", 8899), nullptr);
+    });
+    EXPECT_TRUE(contains(printed, "Already Register OPS of this magic-code: 78\n")) << printed;
+    EXPECT_TRUE(contains(printed, "rvcomm_alloc: didnot find magic_code 0x5a ops\n")) << printed;
+    EXPECT_EQ(rvcomm_network_ops()->refcount, refs);
 
-TEST_F(Registry, NameOf126CharactersIsAcceptedAnd127Refused)
-{
     const std::string longest(126, 'a');
-    testing::internal::CaptureStdout();
-    rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, longest.c_str(), 8899);
-    ASSERT_NE(comm, nullptr);
-    EXPECT_EQ(std::string(comm->name), longest);
-    rvcomm_free(comm);
-    const std::string too_long(127, 'a');
-    testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rvcomm_alloc(RVCOMM_MAGIC_NETWORK, too_long.c_str(), 8899), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-TEST_F(Registry, UnknownMagicCodeLeavesReferenceCountsAlone)
-{
-    const uint32_t before = rvcomm_network_ops()->refcount;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rvcomm_alloc(0x5A, "127.0.0.1", 8899), nullptr);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("rvcomm_alloc: didnot find magic_code 0x5a ops\n"), std::string::npos);
-    EXPECT_EQ(rvcomm_network_ops()->refcount, before);
+    printed_by([&] {
+        rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, longest.c_str(), 8899);
+        ASSERT_NE(comm, nullptr);
+        EXPECT_EQ(std::string(comm->name), longest);
+        rvcomm_free(comm);
+    });
+    printed = printed_by([] {
+        EXPECT_EQ(rvcomm_alloc(RVCOMM_MAGIC_NETWORK, std::string(127, 'a').c_str(), 8899), nullptr);
+    });
+    EXPECT_EQ(printed, "");
 }
 
 TEST_F(Registry, ExitWarnsAboutATransportStillInUseAndStillEmptiesTheRegistry)
 {
-    testing::internal::CaptureStdout();
-    rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 8899);
-    rvtele_module_exit();
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("Warning: rvcomm-OPS magic-code:78 has reference. check code.\n"),
-              std::string::npos);
-    EXPECT_EQ(printed.find("magic-code:83 has reference"), std::string::npos);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rvcomm_ops_find(RVCOMM_MAGIC_NETWORK), nullptr);
-    rvcomm_free(comm);
-    testing::internal::GetCapturedStdout();
+    rvcomm *comm = nullptr;
+    const std::string printed = printed_by([&] {
+        comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 8899);
+        rvtele_module_exit();
+    });
+    EXPECT_TRUE(
+        contains(printed, "Warning: rvcomm-OPS magic-code:78 has reference. check code.\n"));
+    EXPECT_FALSE(contains(printed, "magic-code:83 has reference"));
+    printed_by([&] {
+        EXPECT_EQ(rvcomm_ops_find(RVCOMM_MAGIC_NETWORK), nullptr);
+        rvcomm_free(comm);
+    });
     EXPECT_EQ(rvcomm_network_ops()->refcount, 0u);
 }
 
@@ -95,25 +91,18 @@ TEST_F(Registry, ClosedHandleNeverTouchesOtherDescriptors)
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const int stdin_flags = fcntl(0, F_GETFD);
-    testing::internal::CaptureStdout();
-    rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 8899);
-    EXPECT_EQ(comm->fd.load(), RVCOMM_CLOSED);
-    rvcomm_close(comm);
-    rvcomm_close(comm);
-    rvcomm_free(comm);
-    testing::internal::GetCapturedStdout();
+    printed_by([] {
+        rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 8899);
+        EXPECT_EQ(comm->fd.load(), RVCOMM_CLOSED);
+        rvcomm_close(comm);
+        rvcomm_close(comm);
+        rvcomm_free(comm);
+    });
     EXPECT_EQ(fcntl(0, F_GETFD), stdin_flags);
-    EXPECT_NE(fcntl(fds[0], F_GETFD), -1);
-    EXPECT_NE(fcntl(fds[1], F_GETFD), -1);
-    close(fds[0]);
-    close(fds[1]);
-}
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes bytes_of(const std::string &text)
-{
-    return Bytes(text.begin(), text.end());
+    for (int fd : fds) {
+        EXPECT_NE(fcntl(fd, F_GETFD), -1);
+        close(fd);
+    }
 }
 
 int read_when_ready(rvcomm *comm, uint8_t *buf, int len)
@@ -127,11 +116,14 @@ TEST_F(Registry, NetworkTransportTalksToTheCameraAndDropsOtherSenders)
 {
     LoopbackPeer camera;
     LoopbackPeer intruder("127.0.0.2");
-    testing::internal::CaptureStdout();
-    rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port);
-    ASSERT_EQ(rvcomm_open(comm), 0);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("rvcomm_network_open: success:"), std::string::npos);
+    rvcomm *comm = nullptr;
+    int opened = -1;
+    const std::string printed = printed_by([&] {
+        comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port);
+        opened = rvcomm_open(comm);
+    });
+    ASSERT_EQ(opened, 0);
+    EXPECT_TRUE(contains(printed, "rvcomm_network_open: success:"));
 
     const uint8_t out[3] = {1, 2, 3};
     EXPECT_EQ(rvcomm_write(comm, out, 3), 3);
@@ -140,9 +132,9 @@ TEST_F(Registry, NetworkTransportTalksToTheCameraAndDropsOtherSenders)
 
     uint8_t buf[1024];
     EXPECT_EQ(rvcomm_wait(comm, 0), 0);
-    intruder.send_to(link_address, bytes_of("forged"));
+    intruder.send_to(link_address, Bytes{'f', 'o', 'r', 'g', 'e', 'd'});
     EXPECT_EQ(read_when_ready(comm, buf, sizeof buf), 0);
-    camera.send_to(link_address, bytes_of("genuine"));
+    camera.send_to(link_address, Bytes{'g', 'e', 'n', 'u', 'i', 'n', 'e'});
     ASSERT_EQ(read_when_ready(comm, buf, sizeof buf), 7);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 7), "genuine");
     EXPECT_EQ(rvcomm_read(comm, buf, sizeof buf), 0); /* nothing more: no blocking */
@@ -151,37 +143,59 @@ TEST_F(Registry, NetworkTransportTalksToTheCameraAndDropsOtherSenders)
     EXPECT_EQ(comm->fd.load(), RVCOMM_CLOSED);
     EXPECT_EQ(rvcomm_write(comm, out, 3), -1);
     EXPECT_EQ(rvcomm_wait(comm, 0), -1);
-    testing::internal::CaptureStdout();
-    rvcomm_free(comm);
-    testing::internal::GetCapturedStdout();
+    printed_by([&] { rvcomm_free(comm); });
 }
 
-TEST_F(Registry, NetworkTransportRefusesANameThatIsNoAddress)
+/* Opens a transport with `magic`, `name` and `parameter`; expects the open to fail. */
+std::string failed_open(uint32_t magic, const char *name, uint32_t parameter)
 {
-    testing::internal::CaptureStdout();
-    rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_NETWORK, "camera.local", 8899);
-    EXPECT_EQ(rvcomm_open(comm), -1);
-    rvcomm_free(comm);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("bad camera address camera.local"), std::string::npos);
+    return printed_by([&] {
+        rvcomm *comm = rvcomm_alloc(magic, name, parameter);
+        EXPECT_EQ(rvcomm_open(comm), -1) << name;
+        EXPECT_EQ(comm->fd.load(), RVCOMM_CLOSED);
+        rvcomm_free(comm);
+    });
+}
+
+/* A pseudo-terminal whose slave side stands in for a serial port. */
+struct Pty {
+    Pty() : master(posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        grantpt(master);
+        unlockpt(master);
+    }
+    ~Pty() { close(master); }
+    const char *device() const { return ptsname(master); }
+    int master;
+};
+
+TEST_F(Registry, OpenReportsANameThatIsNoAddressAMissingPortAndAnUnsupportedRate)
+{
+    EXPECT_TRUE(contains(failed_open(RVCOMM_MAGIC_NETWORK, "camera.local", 8899),
+                         "bad camera address camera.local"));
+    const std::string printed = failed_open(RVCOMM_MAGIC_SERIAL, "/dev/no-such-port", 115200);
+    EXPECT_TRUE(contains(printed, "CreateFile failed with error 2.\n")) << printed;
+    EXPECT_TRUE(contains(printed, "Error: rvserial_open create serial failed.\n"));
+    Pty pty;
+    EXPECT_TRUE(contains(failed_open(RVCOMM_MAGIC_SERIAL, pty.device(), 12345),
+                         "Error: rvserial_open create serial failed.\n"));
 }
 
 TEST_F(Registry, SerialTransportPassesBinaryBytesUnchanged)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string device = ptsname(master);
-
-    testing::internal::CaptureStdout();
-    rvcomm *comm = rvcomm_alloc(RVCOMM_MAGIC_SERIAL, device.c_str(), 115200);
-    ASSERT_EQ(rvcomm_open(comm), 0);
-    testing::internal::GetCapturedStdout();
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    rvcomm *comm = nullptr;
+    int opened = -1;
+    printed_by([&] {
+        comm = rvcomm_alloc(RVCOMM_MAGIC_SERIAL, pty.device(), 115200);
+        opened = rvcomm_open(comm);
+    });
+    ASSERT_EQ(opened, 0);
 
     /* Carriage returns, line feeds, XON/XOFF and erase characters must pass raw. */
     const std::string bytes("\xEB\x90\r\n\x11\x13\x7F\x03\x00\x04", 10);
-    ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     std::string got;
     uint8_t buf[64];
     while (got.size() < bytes.size()) {
@@ -193,41 +207,13 @@ TEST_F(Registry, SerialTransportPassesBinaryBytesUnchanged)
 
     EXPECT_EQ(rvcomm_write(comm, reinterpret_cast<const uint8_t *>(bytes.data()), 10), 10);
     std::string echoed(10, '\0');
-    size_t have = 0;
-    while (have < echoed.size()) {
-        const ssize_t n = read(master, echoed.data() + have, echoed.size() - have);
+    for (size_t have = 0; have < echoed.size();) {
+        const ssize_t n = read(pty.master, echoed.data() + have, echoed.size() - have);
         ASSERT_GT(n, 0);
         have += static_cast<size_t>(n);
     }
     EXPECT_EQ(echoed, bytes);
-
-    testing::internal::CaptureStdout();
-    rvcomm_free(comm);
-    testing::internal::GetCapturedStdout();
-    close(master);
-}
-
-TEST_F(Registry, SerialTransportReportsAMissingPortAndAnUnsupportedRate)
-{
-    testing::internal::CaptureStdout();
-    rvcomm *missing = rvcomm_alloc(RVCOMM_MAGIC_SERIAL, "/dev/no-such-port", 115200);
-    EXPECT_EQ(rvcomm_open(missing), -1);
-    rvcomm_free(missing);
-    std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("CreateFile failed with error 2.\n"), std::string::npos);
-    EXPECT_NE(printed.find("Error: rvserial_open create serial failed.\n"), std::string::npos);
-
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
-    testing::internal::CaptureStdout();
-    rvcomm *odd = rvcomm_alloc(RVCOMM_MAGIC_SERIAL, ptsname(master), 12345);
-    EXPECT_EQ(rvcomm_open(odd), -1);
-    EXPECT_EQ(odd->fd.load(), RVCOMM_CLOSED);
-    rvcomm_free(odd);
-    printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("Error: rvserial_open create serial failed.\n"), std::string::npos);
-    close(master);
+    printed_by([&] { rvcomm_free(comm); });
 }
 
 } // namespace

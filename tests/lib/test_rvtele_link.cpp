@@ -1,4 +1,4 @@
-#include "loopback_peer.h"
+#include "fixtures.h"
 #include "rvtele_frame.h"
 #include "rvtele_internal.h"
 #include "tavrin/tavrin.h"
@@ -7,11 +7,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -23,19 +22,15 @@ using Clock = std::chrono::steady_clock;
 int receive_threads()
 {
     int count = 0;
-    DIR *dir = opendir("/proc/self/task");
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
         std::string name;
-        std::getline(comm, name);
-        count += name == "Tele_Recv";
+        count += std::getline(comm, name) && name == "Tele_Recv";
     }
-    closedir(dir);
     return count;
 }
 
+/* A command frame with `letter` and `tag` in bytes 3 and 4, or an addressed one with `msg_id`. */
 std::vector<uint8_t> command_frame(uint8_t letter, uint8_t tag)
 {
     std::vector<uint8_t> frame(36, 0);
@@ -46,12 +41,11 @@ std::vector<uint8_t> command_frame(uint8_t letter, uint8_t tag)
     return frame;
 }
 
-std::vector<uint8_t> addressed_frame(uint8_t msg_id, uint8_t sub)
+std::vector<uint8_t> addressed_frame(uint8_t msg_id)
 {
     std::vector<uint8_t> frame(11, 0);
     rvtele_addressed_frame_init(frame.data(), 1, 0, 0);
     frame[7] = msg_id;
-    frame[9] = sub;
     rvtele_frame_seal(frame.data());
     return frame;
 }
@@ -69,46 +63,41 @@ int count_frame(void *context, const uint8_t *frame, int)
     return 0;
 }
 
+/* Polls for up to three seconds until `value` reaches `at_least`. */
 bool wait_for(const std::atomic<int> &value, int at_least)
 {
-    const auto deadline = Clock::now() + 3s;
-    while (value.load() < at_least) {
-        if (Clock::now() > deadline)
-            return false;
+    for (int i = 0; i < 1500 && value.load() < at_least; ++i)
         std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return value.load() >= at_least;
 }
 
-class Link : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        testing::internal::CaptureStdout();
-        rvtele_module_init();
-        link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", camera.port, TAVRIN_RING_CAPACITY);
-        testing::internal::GetCapturedStdout();
-        ASSERT_NE(link, nullptr);
-    }
-    void TearDown() override
-    {
-        testing::internal::CaptureStdout();
-        rvtele_free(link);
-        rvtele_module_exit();
-        testing::internal::GetCapturedStdout();
-    }
+using Link = LinkTest;
 
-    LoopbackPeer camera;
-    rvtele_t *link = nullptr;
-};
-
-TEST_F(Link, StartGreetsTheCameraWithTheHelloFrame)
+TEST_F(Link, StartsGreetingOnceStopsPromptlyAndStartsAgain)
 {
-    ASSERT_EQ(rvtele_start(link), 0);
+    Counter status;
+    register_rvtele_processer(link, 'A', count_frame, &status);
     uint8_t hello[RVTELE_COMMAND_FRAME_LEN];
     rvtele_hello_frame(hello);
+    ASSERT_EQ(receive_threads(), 0);
+    ASSERT_EQ(rvtele_start(link), 0);
     EXPECT_EQ(camera.receive(), std::vector<uint8_t>(hello, hello + 36));
     EXPECT_EQ(link->loader_status, 0u);
+    EXPECT_EQ(receive_threads(), 1);
+    EXPECT_EQ(rvtele_start(link), 0); /* already started: no second thread */
+    EXPECT_EQ(receive_threads(), 1);
+
+    const auto before = Clock::now(); /* nothing ever arrived */
+    ASSERT_EQ(rvtele_stop(link), 0);
+    EXPECT_LT(Clock::now() - before, 1s);
+    EXPECT_EQ(receive_threads(), 0);
+    EXPECT_EQ(rvtele_stop(link), 0); /* harmless twice */
+
+    ASSERT_EQ(rvtele_start(link), 0);
+    EXPECT_FALSE(camera.receive().empty()); /* greeted again, from a new socket */
+    camera.send(command_frame('A', 9));
+    EXPECT_TRUE(wait_for(status.frames, 1));
+    EXPECT_EQ(status.last_tag.load(), 9);
 }
 
 TEST_F(Link, FramesFromTheCameraReachTheirProcessors)
@@ -123,7 +112,7 @@ TEST_F(Link, FramesFromTheCameraReachTheirProcessors)
     /* One datagram with two frames and garbage between, then one frame in two datagrams. */
     std::vector<uint8_t> datagram = command_frame('C', 1);
     datagram.insert(datagram.end(), {0x00, 0xEB, 0x11});
-    const auto addressed = addressed_frame(0xF1, 0x06);
+    const auto addressed = addressed_frame(0xF1);
     datagram.insert(datagram.end(), addressed.begin(), addressed.end());
     camera.send(datagram);
     const auto split = command_frame('C', 2);
@@ -135,52 +124,6 @@ TEST_F(Link, FramesFromTheCameraReachTheirProcessors)
     EXPECT_EQ(status.last_tag.load(), 2);
 }
 
-TEST_F(Link, StopReturnsPromptlyWhenNothingEverArrives)
-{
-    ASSERT_EQ(rvtele_start(link), 0);
-    const auto before = Clock::now();
-    EXPECT_EQ(rvtele_stop(link), 0);
-    EXPECT_LT(Clock::now() - before, 1s);
-}
-
-TEST_F(Link, StartingAStartedLinkStartsNoSecondThread)
-{
-    ASSERT_EQ(receive_threads(), 0);
-    ASSERT_EQ(rvtele_start(link), 0);
-    EXPECT_EQ(receive_threads(), 1);
-    EXPECT_EQ(rvtele_start(link), 0);
-    EXPECT_EQ(receive_threads(), 1);
-    rvtele_stop(link);
-    EXPECT_EQ(receive_threads(), 0);
-}
-
-TEST_F(Link, StopThenStartAgainReceivesAgain)
-{
-    Counter status;
-    register_rvtele_processer(link, 'A', count_frame, &status);
-    ASSERT_EQ(rvtele_start(link), 0);
-    camera.receive();
-    ASSERT_EQ(rvtele_stop(link), 0);
-    EXPECT_EQ(rvtele_stop(link), 0); /* harmless twice */
-
-    ASSERT_EQ(rvtele_start(link), 0);
-    EXPECT_FALSE(camera.receive().empty()); /* greeted again, from a new socket */
-    camera.send(command_frame('A', 9));
-    EXPECT_TRUE(wait_for(status.frames, 1));
-    EXPECT_EQ(status.last_tag.load(), 9);
-}
-
-TEST_F(Link, StartFailsOnAnUnusableTransport)
-{
-    testing::internal::CaptureStdout();
-    rvtele_t *bad = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "not-an-address", 8899, 64);
-    EXPECT_EQ(rvtele_start(bad), -1);
-    EXPECT_EQ(rvtele_stop(bad), 0);
-    EXPECT_EQ(rvtele_free(bad), 0);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("RV-Tele-Start Open Comm Error.\n"), std::string::npos);
-}
-
 TEST_F(Link, ProcessorsComeAndGoWhileFramesFlow)
 {
     Counter counter;
@@ -188,19 +131,17 @@ TEST_F(Link, ProcessorsComeAndGoWhileFramesFlow)
     camera.receive();
     std::atomic<bool> sending{true};
     std::thread sender([&] {
-        const auto frame = addressed_frame(0x33, 1);
+        const auto frame = addressed_frame(0x33);
         while (sending.load()) {
             camera.send(frame);
             std::this_thread::sleep_for(100us);
         }
     });
-    testing::internal::CaptureStdout();
     for (int i = 0; i < 50; ++i) {
         ASSERT_EQ(register_rvtele_processer_v2(link, 0x33, count_frame, &counter), 0);
         std::this_thread::sleep_for(1ms);
         ASSERT_EQ(unregister_rvtele_processer_v2(link, 0x33), 1);
     }
-    testing::internal::GetCapturedStdout();
     /* Once removal has returned, the callback never runs again. */
     const int seen = counter.frames.load();
     std::this_thread::sleep_for(20ms);
@@ -210,12 +151,8 @@ TEST_F(Link, ProcessorsComeAndGoWhileFramesFlow)
     EXPECT_GT(seen, 0);
 }
 
-TEST(LinkLifetime, RecordOutlivesFreeWhileAHolderRemains)
+TEST_F(Link, RecordOutlivesFreeWhileAHolderRemains)
 {
-    testing::internal::CaptureStdout();
-    rvtele_module_init();
-    rvtele_t *link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 9, 64);
-    ASSERT_NE(link, nullptr);
     rvtele_ref(link); /* as a camera handle does */
     Counter counter;
     register_rvtele_processer(link, 'A', count_frame, &counter);
@@ -227,32 +164,29 @@ TEST(LinkLifetime, RecordOutlivesFreeWhileAHolderRemains)
     EXPECT_EQ(unregister_rvtele_processer(link, 'A'), 1);
     EXPECT_EQ(rvtele_send(link, reinterpret_cast<const uint8_t *>("x"), 1), -1);
     rvtele_unref(link); /* the last holder releases the record */
-    rvtele_module_exit();
-    testing::internal::GetCapturedStdout();
+    link = nullptr;
 }
 
-TEST(LinkApi, MissingHandlesAndCallbacksAreRefused)
+TEST_F(Link, MissingHandlesCallbacksAndUnusableTransportsAreRefused)
 {
-    EXPECT_EQ(rvtele_free(nullptr), -1);
-    EXPECT_EQ(rvtele_start(nullptr), -1);
-    EXPECT_EQ(rvtele_stop(nullptr), -1);
-    EXPECT_EQ(register_rvtele_processer_v2(nullptr, 1, count_frame, nullptr), -1);
-    EXPECT_EQ(unregister_rvtele_processer_v2(nullptr, 1), -1);
-    EXPECT_EQ(rvtele_send(nullptr, reinterpret_cast<const uint8_t *>("x"), 1), -1);
-
-    testing::internal::CaptureStdout();
-    rvtele_module_init();
-    rvtele_t *link = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 9, 64);
-    EXPECT_EQ(register_rvtele_processer_v2(link, 1, nullptr, nullptr), -1);
-    EXPECT_EQ(unregister_rvtele_processer_v2(link, 1), -1); /* none registered */
-    EXPECT_EQ(rvtele_send(link, nullptr, 1), -1);
+    const auto *x = reinterpret_cast<const uint8_t *>("x");
+    for (int refused : {rvtele_free(nullptr), rvtele_start(nullptr), rvtele_stop(nullptr),
+                        register_rvtele_processer_v2(nullptr, 1, count_frame, nullptr),
+                        unregister_rvtele_processer_v2(nullptr, 1), rvtele_send(nullptr, x, 1),
+                        register_rvtele_processer_v2(link, 1, nullptr, nullptr),
+                        unregister_rvtele_processer_v2(link, 1) /* none registered */,
+                        rvtele_send(link, nullptr, 1)})
+        EXPECT_EQ(refused, -1);
     EXPECT_EQ(rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", 9, 0), nullptr);
     EXPECT_EQ(rvtele_alloc(0x41, "127.0.0.1", 9, 64), nullptr);
-    rvtele_free(link);
-    rvtele_module_exit();
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(printed.find("Error: rvtele_alloc alloc rvcomm error. magic_code:0x41\n"),
+    rvtele_t *bad = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "not-an-address", 8899, 64);
+    EXPECT_EQ(rvtele_start(bad), -1);
+    EXPECT_EQ(rvtele_stop(bad), 0);
+    EXPECT_EQ(rvtele_free(bad), 0);
+    const std::string text = printed();
+    EXPECT_NE(text.find("Error: rvtele_alloc alloc rvcomm error. magic_code:0x41\n"),
               std::string::npos);
+    EXPECT_NE(text.find("RV-Tele-Start Open Comm Error.\n"), std::string::npos);
 }
 
 struct StopFromCallback {
@@ -273,12 +207,9 @@ TEST_F(Link, StopFromAProcessorIsRefusedInsteadOfDeadlocking)
     register_rvtele_processer(link, 'C', stop_own_link, &self);
     ASSERT_EQ(rvtele_start(link), 0);
     camera.receive();
-    testing::internal::CaptureStdout();
     camera.send(command_frame('C', 0));
-    const auto deadline = Clock::now() + 3s;
-    while (self.result.load() == 1 && Clock::now() < deadline)
+    for (int i = 0; i < 1500 && self.result.load() == 1; ++i)
         std::this_thread::sleep_for(2ms);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(self.result.load(), -1);
 }
 

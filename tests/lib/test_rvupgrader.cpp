@@ -4,27 +4,21 @@
  * answers, and how its context moves between links and ends.
  */
 #include "crc16.h"
-#include "loopback_peer.h"
+#include "fixtures.h"
 #include "rvtele_frame.h"
 #include "rvtele_internal.h"
 #include "rvupgrader_internal.h"
 #include "tavrin/tavrin.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kMsgId = 0xF1;
@@ -94,49 +88,23 @@ Bytes image(size_t n)
     return out;
 }
 
-class Upgrader : public testing::Test {
+/* The controller's loader is the camera of the link; the hello lets it learn the link. */
+class Upgrader : public LinkTest {
 protected:
     void SetUp() override
     {
-        testing::internal::CaptureStdout();
-        char name[] = "/tmp/tavrin-upg-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-        rvtele_module_init();
-        link_ = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", loader_.port, 4096);
-        ASSERT_NE(link_, nullptr);
-        ASSERT_EQ(rvtele_start(link_), 0);
-        ASSERT_EQ(loader_.receive().size(), 36u); /* hello: the loader learns the link */
-        up_ = rvupgrader_request(link_, kMsgId);
+        LinkTest::SetUp();
+        start_link();
+        up_ = rvupgrader_request(link, kMsgId);
         ASSERT_NE(up_, nullptr);
     }
     void TearDown() override
     {
         rvupgrader_stop(up_);
         rvupgrader_request(nullptr, kMsgId); /* lets go of the link */
-        rvtele_free(link_);
-        rvtele_module_exit();
-        const std::string text = testing::internal::GetCapturedStdout();
-        if (HasFailure())
-            std::cout << text;
-        fs::remove_all(dir_);
+        LinkTest::TearDown();
     }
 
-    /* What the library printed since the last call; capturing goes on. */
-    std::string printed()
-    {
-        std::string text = testing::internal::GetCapturedStdout();
-        testing::internal::CaptureStdout();
-        return text;
-    }
-    std::string write(const std::string &name, const Bytes &bytes) const
-    {
-        const std::string file = (dir_ / name).string();
-        std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return file;
-    }
     rvupgrader_view view() const
     {
         rvupgrader_view v;
@@ -149,7 +117,7 @@ protected:
     }
     uint32_t loader_status() const
     {
-        return std::atomic_ref<uint32_t>(link_->loader_status).load(std::memory_order_relaxed);
+        return std::atomic_ref<uint32_t>(link->loader_status).load(std::memory_order_relaxed);
     }
 
     /* The next upgrade frame with sub-command `command`, and at `offset` if given; others skipped.
@@ -157,7 +125,7 @@ protected:
     Bytes expect(uint8_t command, int64_t offset = -1)
     {
         for (int i = 0; i < 200; ++i) {
-            const Bytes f = loader_.receive(10000);
+            const Bytes f = loader.receive(10000);
             if (f.empty())
                 break;
             if (f.size() >= 11 && f[7] == kMsgId && f[9] == command &&
@@ -167,10 +135,8 @@ protected:
         return {};
     }
 
-    LoopbackPeer loader_;
-    rvtele_t *link_ = nullptr;
+    LoopbackPeer &loader = camera;
     rvupgrader_t *up_ = nullptr;
-    fs::path dir_;
 };
 
 TEST_F(Upgrader, SendsAFileThroughEveryStageAndResendsWhatIsNotAcknowledged)
@@ -183,7 +149,7 @@ TEST_F(Upgrader, SendsAFileThroughEveryStageAndResendsWhatIsNotAcknowledged)
     EXPECT_EQ(expect(0x02), answer({0x02})); /* ids 0, reserved 0, checksum */
 
     /* Loader ready: its status reaches the telemetry handle. */
-    loader_.send(loader_ready(2));
+    loader.send(loader_ready(2));
     ASSERT_TRUE(stage_becomes(RVUPGRADER_ANNOUNCE));
     EXPECT_EQ(loader_status(), 2u);
     const rvupgrader_view ready = view();
@@ -197,19 +163,19 @@ TEST_F(Upgrader, SendsAFileThroughEveryStageAndResendsWhatIsNotAcknowledged)
     EXPECT_EQ(expect(0x03), answer(announce));
 
     /* Blocks of 200 bytes; unanswered, the same block comes again. */
-    loader_.send(answer({0x03}));
+    loader.send(answer({0x03}));
     ASSERT_TRUE(stage_becomes(RVUPGRADER_UPGRADING));
     EXPECT_EQ(expect(0x04, 0), block_of(file, 0));
     EXPECT_EQ(expect(0x04, 0), block_of(file, 0));
     for (uint32_t offset : {200, 400}) {
-        loader_.send(block_ack(offset));
+        loader.send(block_ack(offset));
         EXPECT_EQ(expect(0x04, offset), block_of(file, offset));
     }
     EXPECT_TRUE(wait_until([&] { return rvupgrader_get_progress(up_) == 50; }));
     EXPECT_EQ(rvupgrader_get_rev(up_), 0);
 
     /* A late repeat of an earlier acknowledgement: the block in flight goes again, as itself. */
-    loader_.send(block_ack(200));
+    loader.send(block_ack(200));
     ASSERT_TRUE(wait_until([&] { return view().acked_offset == 200; }));
     for (int i = 0; i < 3; ++i) {
         const Bytes block = expect(0x04);
@@ -217,15 +183,15 @@ TEST_F(Upgrader, SendsAFileThroughEveryStageAndResendsWhatIsNotAcknowledged)
         ASSERT_LT(le32(block, 10), file.size());
         EXPECT_EQ(block, block_of(file, le32(block, 10)));
     }
-    loader_.send(block_ack(600));
+    loader.send(block_ack(600));
     EXPECT_EQ(expect(0x04, 600), block_of(file, 600));
 
-    loader_.send(block_ack(800));
+    loader.send(block_ack(800));
     ASSERT_TRUE(wait_until([&] { return rvupgrader_get_stage(up_) >= RVUPGRADER_OVER; }));
     EXPECT_EQ(rvupgrader_get_progress(up_), 100);
     EXPECT_EQ(expect(0x05), answer({0x05}));
     EXPECT_TRUE(wait_until([&] { return rvupgrader_get_rev(up_) == 1; }));
-    loader_.send(answer({0x07, 0x5A, 0xA5}));
+    loader.send(answer({0x07, 0x5A, 0xA5}));
     ASSERT_TRUE(stage_becomes(RVUPGRADER_DONE));
     EXPECT_EQ(view().answer[1], 0x5A);
     EXPECT_EQ(view().answer[2], 0xA5);
@@ -237,9 +203,9 @@ TEST_F(Upgrader, SendsAFileThroughEveryStageAndResendsWhatIsNotAcknowledged)
     /* Started again without a new request: a fresh transfer from the start of the file. */
     ASSERT_EQ(rvupgrader_start(up_), 0);
     EXPECT_FALSE(expect(0x02).empty());
-    loader_.send(loader_ready(1));
+    loader.send(loader_ready(1));
     EXPECT_FALSE(expect(0x03).empty());
-    loader_.send(answer({0x03}));
+    loader.send(answer({0x03}));
     EXPECT_EQ(expect(0x04, 0), block_of(file, 0));
 }
 
@@ -303,9 +269,9 @@ TEST_F(Upgrader, StartRefusesAFileWithNothingToSend)
     write("encrypted.bin", {'O', 'V', 'R', 'E', 0, 0, 0, 0, 1, 2, 3});
     write("empty.bin", {});
     for (const auto &c : cases) {
-        const std::string path = (dir_ / c.name).string();
+        const std::string file = path(c.name);
         printed();
-        EXPECT_EQ(rvupgrader_prepare_firmware(up_, path.c_str(), 0, 0, "0"), 0);
+        EXPECT_EQ(rvupgrader_prepare_firmware(up_, file.c_str(), 0, 0, "0"), 0);
         EXPECT_EQ(view().file_length, 0u) << c.name;
         EXPECT_EQ(view().file_crc, 0u) << c.name;
         EXPECT_EQ(rvupgrader_start(up_), -1) << c.name;
@@ -320,31 +286,31 @@ TEST_F(Upgrader, StartRefusesAFileWithNothingToSend)
 TEST_F(Upgrader, RequestMovesTheOneProcessorAndForgetsTheUpgrade)
 {
     /* Requested twice on the same link: still one processor. */
-    EXPECT_EQ(rvupgrader_request(link_, kMsgId), up_);
-    EXPECT_EQ(unregister_rvtele_processer_v2(link_, kMsgId), 1);
-    EXPECT_EQ(rvupgrader_request(link_, kMsgId), up_);
+    EXPECT_EQ(rvupgrader_request(link, kMsgId), up_);
+    EXPECT_EQ(unregister_rvtele_processer_v2(link, kMsgId), 1);
+    EXPECT_EQ(rvupgrader_request(link, kMsgId), up_);
 
     /* A running upgrade ends and is forgotten when the context moves. */
-    const std::string path = write("fw.bin", image(400));
-    ASSERT_EQ(rvupgrader_prepare_firmware(up_, path.c_str(), 0, 0, "0"), 0);
+    const std::string fw = write("fw.bin", image(400));
+    ASSERT_EQ(rvupgrader_prepare_firmware(up_, fw.c_str(), 0, 0, "0"), 0);
     ASSERT_EQ(rvupgrader_start(up_), 0);
     ASSERT_FALSE(expect(0x02).empty());
 
-    rvtele_t *other = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", loader_.port, 4096);
+    rvtele_t *other = rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", loader.port, 4096);
     ASSERT_NE(other, nullptr);
     ASSERT_EQ(rvtele_start(other), 0);
     EXPECT_EQ(rvupgrader_request(other, kMsgId), up_);
     EXPECT_EQ(rvupgrader_get_stage(up_), RVUPGRADER_IDLE);
     EXPECT_EQ(view().file_length, 0u);
     EXPECT_EQ(view().tag[0], '\0');
-    EXPECT_LE(unregister_rvtele_processer_v2(link_, kMsgId), 0);
+    EXPECT_LE(unregister_rvtele_processer_v2(link, kMsgId), 0);
     EXPECT_EQ(rvupgrader_start(up_), -1); /* no firmware prepared any more */
 
     /* Answers now arrive through the other link. */
-    ASSERT_EQ(rvupgrader_prepare_firmware(up_, path.c_str(), 0, 0, "0"), 0);
+    ASSERT_EQ(rvupgrader_prepare_firmware(up_, fw.c_str(), 0, 0, "0"), 0);
     ASSERT_EQ(rvupgrader_start(up_), 0);
     ASSERT_FALSE(expect(0x02).empty());
-    loader_.send(loader_ready(1));
+    loader.send(loader_ready(1));
     ASSERT_TRUE(stage_becomes(RVUPGRADER_ANNOUNCE));
     EXPECT_EQ(view().send_failing, 0);
 
@@ -357,7 +323,7 @@ TEST_F(Upgrader, RequestMovesTheOneProcessorAndForgetsTheUpgrade)
     ASSERT_EQ(rvupgrader_restart(up_), 0);
     EXPECT_TRUE(wait_until([&] { return view().send_failing == 1; }));
     EXPECT_EQ(rvupgrader_get_stage(up_), RVUPGRADER_GOTO_LOADER);
-    rvupgrader_request(link_, kMsgId); /* drops the last hold on it */
+    rvupgrader_request(link, kMsgId); /* drops the last hold on it */
     EXPECT_NE(printed().find("Upgrade Error: cannot send to the camera"), std::string::npos);
 }
 
