@@ -1,70 +1,88 @@
-/*
- * orvex-cli strategy, status and shutter against q7sim: records sent and read
- * back from the camera's status, refusals that send nothing, the landing-gear
- * signal, test exposures, and the fault mask read by each firmware generation.
- */
+// orvex-cli's device commands against q7sim: strategies sent and read back, refusals that send
+// nothing, the landing-gear signal, test exposures, each firmware's fault mask; and upgrade: an
+// encrypted file sent decrypted with progress to 100 %, a loader that stalls, the refusals.
 #include "CliRun.h"
+#include "loopback_peer.h"
 #include "sim_process.h"
+#include "tavrin/tavrin.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
+#include <QtCore>
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-CliRun cli(unsigned port, QStringList args)
+/* orvex-cli against the camera at `port`, with `args` and what else `call` gives. */
+CliRun cli(unsigned port, const QStringList &args, CliCall call = {.timeoutMs = 120000})
 {
-    return runCli(
-        {.args = QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
-                             QStringLiteral("--camera-port"), QString::number(port)} +
-                 args,
-         .timeoutMs = 120000});
+    call.args = QStringList{QStringLiteral("--camera-address"), QStringLiteral("127.0.0.1"),
+                            QStringLiteral("--camera-port"), QString::number(port)} +
+                args;
+    return runCli(call);
 }
 
-QStringList words(const char *line)
+CliRun cli(unsigned port, const char *line)
 {
-    return QString::fromUtf8(line).split(QLatin1Char(' '));
+    return cli(port, QString::fromUtf8(line).split(QLatin1Char(' ')));
 }
 
 QJsonObject status(unsigned port)
 {
-    const CliRun run = cli(port, words("status --seconds 30 --json"));
+    const CliRun run = cli(port, "status --seconds 30 --json");
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     return run.json;
 }
 
-std::string recordOf(unsigned port)
+QString recordOf(unsigned port)
 {
-    return status(port)[QStringLiteral("record_hex")].toString().toStdString();
+    return status(port)[QStringLiteral("record_hex")].toString();
 }
 
-QList<int> ints(const QJsonValue &array)
+/* A strategy the camera accepted: the record sent, which the camera's status reports too. */
+QString sent(unsigned port, const char *line)
 {
-    QList<int> list;
-    for (const QJsonValue &value : array.toArray())
-        list << value.toInt();
-    return list;
+    const CliRun run = cli(port, line);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.json[QStringLiteral("matches")].toBool()) << line;
+    const QString record = run.json[QStringLiteral("record_hex")].toString();
+    EXPECT_EQ(recordOf(port), record) << line;
+    return record;
 }
 
-/* A UDP port nothing listens on. */
-unsigned silentPort()
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-    close(fd);
-    return ntohs(local.sin_port);
-}
+class UpgradeCli : public testing::Test {
+protected:
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+
+    QString write(const char *name, const QByteArray &bytes) const
+    {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
+    }
+
+    /* An encrypted firmware file: the magic, four header bytes, then a body. */
+    QString encrypted(const char *name, int bodySize) const
+    {
+        QByteArray bytes("OVRE\x01\x02\x03\x04", 8);
+        for (int i = 0; i < bodySize; ++i)
+            bytes.append(char(i * 7 + 3));
+        return write(name, bytes);
+    }
+
+    /* orvex-cli upgrade with `args`, `input` on standard input (then closed). */
+    CliRun upgrade(unsigned port, const QStringList &args, const QByteArray &input = {}) const
+    {
+        return cli(port, QStringList{QStringLiteral("upgrade")} + args,
+                   {.dataDir = path("data"), .input = input, .timeoutMs = 180000});
+    }
+
+    QByteArray read(const char *name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+};
 
 } // namespace
 
@@ -73,92 +91,134 @@ TEST(DeviceCli, StrategiesAreSentAndReadBackRefusalsSendNothing)
     SimProcess sim({"--serial", "Q7X500000012345", "--faulty", "3"});
     ASSERT_TRUE(sim.running()) << sim.error();
     const unsigned port = sim.port();
-
     /* Each form as the pages build it, on top of the record the camera reported. */
-    CliRun run = cli(port, words("strategy distance 12.34 --level low --yes --json"));
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    QString record = run.json[QStringLiteral("record_hex")].toString();
-    EXPECT_TRUE(run.json[QStringLiteral("matches")].toBool());
+    QString record = sent(port, "strategy distance 12.34 --level low --yes --json");
     EXPECT_EQ(record.left(4), QStringLiteral("0302"));    // distance, external level
     EXPECT_EQ(record.mid(8, 2), QStringLiteral("00"));    // low
     EXPECT_EQ(record.mid(44, 4), QStringLiteral("7b00")); // 123 tenths of a metre
-    EXPECT_EQ(recordOf(port), record.toStdString());
-
-    run = cli(port, words("strategy timed 1.5 --power-delay 3 --yes --json"));
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    record = run.json[QStringLiteral("record_hex")].toString();
+    record = sent(port, "strategy timed 1.5 --power-delay 3 --yes --json");
     EXPECT_EQ(record.left(4), QStringLiteral("0203"));
     EXPECT_EQ(record.mid(12, 4), QStringLiteral("0500"));     // the timed page's floor of 5 s
     EXPECT_EQ(record.mid(40, 8), QStringLiteral("0f007b00")); // 1.5 s; the distance kept
-    EXPECT_EQ(recordOf(port), record.toStdString());
-
     /* Refused values: usage errors naming the option, and the camera's record stays. */
+    CliRun run;
     for (const char *refused :
          {"strategy pwm --pulse 30 --period 1 --duration 10 --yes", "strategy distance 600 --yes",
           "strategy io high --duration 10000 --yes", "strategy timed 0.04 --yes",
           "strategy edge up --yes", "strategy distance 10 --pulse 1 --yes"}) {
-        SCOPED_TRACE(refused);
-        run = cli(port, words(refused));
-        EXPECT_EQ(run.status, 2);
-        EXPECT_FALSE(run.err.trimmed().isEmpty());
+        run = cli(port, refused);
+        EXPECT_EQ(run.status, 2) << refused;
+        EXPECT_FALSE(run.err.trimmed().isEmpty()) << refused;
     }
     EXPECT_TRUE(run.err.contains(QStringLiteral("--pulse")));
-    EXPECT_EQ(recordOf(port), record.toStdString());
-
-    run = cli(port, words("strategy pwm --pulse 25.5 --period 0.5 --duration 100 --yes --json"));
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    record = run.json[QStringLiteral("record_hex")].toString();
+    EXPECT_EQ(recordOf(port), record);
+    record = sent(port, "strategy pwm --pulse 25.5 --period 0.5 --duration 100 --yes --json");
     EXPECT_EQ(record.left(2), QStringLiteral("04"));
     EXPECT_EQ(record.mid(24, 8), QStringLiteral("ff056400"));
-    run = cli(port, words("strategy edge falling --yes --json"));
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_EQ(run.json[QStringLiteral("record_hex")].toString().mid(34, 2), QStringLiteral("00"));
+    EXPECT_EQ(sent(port, "strategy edge falling --yes --json").mid(34, 2), QStringLiteral("00"));
     /* Without --yes and with no answer on the terminal nothing goes out. */
-    run = cli(port, words("strategy io high --duration 250 --json"));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(recordOf(port).substr(0, 2), "06");
-
+    EXPECT_EQ(cli(port, "strategy io high --duration 250 --json").status, 1);
+    EXPECT_EQ(recordOf(port).left(2), QStringLiteral("06"));
     /* A test exposure: every working camera counts it, camera 3 is at fault (new firmware:
      * its bit is clear). The work mode is off, so the Q7X camera takes it. */
     const QJsonObject before = status(port);
     EXPECT_EQ(before[QStringLiteral("firmware")].toString(), QStringLiteral("4.41"));
     EXPECT_EQ(before[QStringLiteral("hardware")].toString(), QStringLiteral("V2.0"));
     EXPECT_EQ(before[QStringLiteral("release_date")].toString(), QStringLiteral("2016-08-25"));
-    EXPECT_EQ(ints(before[QStringLiteral("faulty_cameras")]), QList<int>{3});
-    run = cli(port, {QStringLiteral("shutter"), QStringLiteral("--json")});
+    EXPECT_EQ(before[QStringLiteral("faulty_cameras")].toArray(), QJsonArray{3});
+    run = cli(port, "shutter --json");
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QJsonObject was = run.json[QStringLiteral("before")].toObject();
     const QJsonObject is = run.json[QStringLiteral("after")].toObject();
     EXPECT_EQ(is[QStringLiteral("total_exposures")].toInt(),
               was[QStringLiteral("total_exposures")].toInt() + 1);
-    QList<int> expected = ints(was[QStringLiteral("counts")]);
+    QJsonArray expected = was[QStringLiteral("counts")].toArray();
     for (int i : {0, 1, 3, 4})
-        ++expected[i];
-    EXPECT_EQ(ints(is[QStringLiteral("counts")]), expected);
+        expected[i] = expected[i].toInt() + 1;
+    EXPECT_EQ(is[QStringLiteral("counts")].toArray(), expected);
 }
 
 TEST(DeviceCli, OldFirmwareNoLandingGearAndNoCamera)
 {
     SimProcess sim({"--firmware", "4.40", "--faulty", "2", "--no-landing-gear"});
     ASSERT_TRUE(sim.running()) << sim.error();
-    const std::string record = recordOf(sim.port());
-
+    const QString record = recordOf(sim.port());
     /* The default activation needs the landing-gear signal, which this camera lacks. */
-    CliRun run = cli(sim.port(), words("strategy distance 10 --yes"));
+    CliRun run = cli(sim.port(), "strategy distance 10 --yes");
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("landing-gear"))) << run.err.toStdString();
     EXPECT_EQ(recordOf(sim.port()), record);
-
     /* Older firmware sets a camera's bit once it falls behind the total. */
-    EXPECT_TRUE(ints(status(sim.port())[QStringLiteral("faulty_cameras")]).isEmpty());
-    run = cli(sim.port(), {QStringLiteral("shutter")});
+    EXPECT_TRUE(status(sim.port())[QStringLiteral("faulty_cameras")].toArray().isEmpty());
+    run = cli(sim.port(), "shutter");
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QJsonObject after = status(sim.port());
-    EXPECT_EQ(ints(after[QStringLiteral("faulty_cameras")]), QList<int>{2});
+    EXPECT_EQ(after[QStringLiteral("faulty_cameras")].toArray(), QJsonArray{2});
     EXPECT_EQ(after[QStringLiteral("fault_mask")].toInt(), 2);
-
-    run = cli(silentPort(),
-              {QStringLiteral("status"), QStringLiteral("--seconds"), QStringLiteral("1")});
+    /* A port nothing listens on: the peer is closed again at once. */
+    run = cli(LoopbackPeer().port, "status --seconds 1");
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("no camera answered")));
+}
+
+TEST_F(UpgradeCli, EncryptedFileGoesOutDecryptedWithProgressToTheEnd)
+{
+    SimProcess sim({"--loader-image", path("received.bin").toStdString()});
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const QString file = encrypted("firmware.bin", 1500);
+    ASSERT_EQ(rvupgrader_file_decrypt(QFile::encodeName(file).constData(),
+                                      QFile::encodeName(path("expected.bin")).constData()),
+              1);
+    const CliRun run = upgrade(sim.port(), {file, QStringLiteral("--yes")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("upgrade: 100% (1500/1500 bytes)")))
+        << run.err.toStdString();
+    /* The loader writes the image when upgrade-over arrives, maybe just after the exit. */
+    for (int waited = 0; !QFile::exists(path("received.bin")) && waited < 10000; waited += 50)
+        QThread::msleep(50);
+    EXPECT_EQ(read("received.bin"), read("expected.bin"));
+    EXPECT_FALSE(QFile::exists(path("data/tempfile.bin"))) << "the decrypted copy is removed";
+}
+
+TEST_F(UpgradeCli, StallingLoaderFailsAfterTheStallTime)
+{
+    SimProcess sim(
+        {"--loader-stall-at", "1000", "--loader-image", path("received.bin").toStdString()});
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const CliRun run = upgrade(sim.port(), {write("firmware.bin", QByteArray(3000, '\x5a')),
+                                            QStringLiteral("--timeout"), "2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("upgrade: 33%"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("stopped progressing"))) << run.err.toStdString();
+    EXPECT_LT(run.ms, 30000) << "the stall time, not the default 30 s";
+    EXPECT_FALSE(QFile::exists(path("received.bin")));
+}
+
+TEST_F(UpgradeCli, RefusalsSendNothing)
+{
+    SimProcess sim({"--silent-after", "0"});
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const struct {
+        const char *name;
+        QString file;
+        QStringList options;
+        QByteArray input;
+        const char *reason;
+    } rows[] = {
+        {"closed stdin", encrypted("a.bin", 300), {}, {}, "was not decrypted; nothing was sent"},
+        {"answered no", encrypted("b.bin", 300), {}, "n\n", "was not decrypted"},
+        {"undecryptable", write("c.bin", "OVRE12"), {"--yes"}, {}, "cannot decrypt"},
+        {"missing", path("none.bin"), {}, {}, "cannot read"},
+        {"empty", write("d.bin", {}), {}, {}, "holds no firmware"},
+        {"no camera", write("e.bin", "firmware"), {}, {}, "no camera answered"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const CliRun run = upgrade(sim.port(), QStringList{row.file} + row.options, row.input);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.contains(QLatin1String(row.reason))) << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains(QStringLiteral("prepare-firmware")));
+        EXPECT_FALSE(run.out.contains(QStringLiteral("Send CMD"))) << run.out.toStdString();
+        EXPECT_FALSE(QFile::exists(path("data/tempfile.bin")));
+    }
 }

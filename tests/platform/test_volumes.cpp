@@ -5,51 +5,30 @@
 
 #include "LoopVolume.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-
+#include <QtTest>
 #include <gtest/gtest.h>
-#include <memory>
-#include <optional>
-#include <ostream>
-#include <vector>
 
 void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
 }
 
-void PrintTo(const Volume &volume, std::ostream *out)
+void PrintTo(const Volume &v, std::ostream *out)
 {
-    *out << "{label ";
-    PrintTo(volume.label, out);
-    *out << ", mount ";
-    PrintTo(volume.mountPath, out);
-    *out << ", device ";
-    PrintTo(volume.device, out);
-    *out << ", type ";
-    PrintTo(volume.fsType, out);
-    *out << '}';
+    *out << "{label \"" << v.label.toStdString() << "\", mount \"" << v.mountPath.toStdString()
+         << "\", device " << v.device.toStdString() << ", type " << v.fsType.toStdString() << '}';
 }
 
 namespace {
 
 /* The watcher needs an event loop: one application for the whole run. */
-class ApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override { app_ = new QCoreApplication(argc_, argv_); }
-    void TearDown() override { delete app_; }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "volume_tests";
-    char *argv_[2] = {name_, nullptr};
-    QCoreApplication *app_ = nullptr;
+struct ApplicationEnvironment : testing::Environment {
+    int argc = 1;
+    char name[16] = "volume_tests";
+    char *argv[2] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    void SetUp() override { app = std::make_unique<QCoreApplication>(argc, argv); }
+    void TearDown() override { app.reset(); }
 };
 [[maybe_unused]] testing::Environment *const application =
     testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
@@ -60,27 +39,24 @@ bool write_file(const QString &path, const QByteArray &text)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
-/* Wait until `spy` has caught a signal with `path`, or give up after `ms`. */
-bool caught(QSignalSpy &spy, const QString &path, int ms = 10000)
-{
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
-        for (const QList<QVariant> &call : std::as_const(spy)) {
-            if (call.value(0).toString() == path)
-                return true;
-        }
-        if (deadline.hasExpired())
-            return false;
-        spy.wait(int(std::max<qint64>(1, deadline.remainingTime())));
-    }
-}
-
 QStringList paths(const QSignalSpy &spy)
 {
     QStringList list;
     for (const QList<QVariant> &call : spy)
         list.append(call.value(0).toString());
     return list;
+}
+
+/* Wait until `spy` has caught a signal with `path`, or give up after `ms`. */
+bool caught(QSignalSpy &spy, const QString &path, int ms = 10000)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!paths(spy).contains(path)) {
+        if (deadline.hasExpired())
+            return false;
+        spy.wait(int(std::max<qint64>(1, deadline.remainingTime())));
+    }
+    return true;
 }
 
 } // namespace
@@ -109,14 +85,12 @@ TEST(VolumeParsing, UdevNamesEntriesAndByLabelLinks)
     EXPECT_EQ(VolumeQuery::decodeUdevName("KORVELLA\\x20POS\\x2fA"), "KORVELLA POS/A");
     EXPECT_EQ(VolumeQuery::decodeUdevName("\\xe6\\x97\\xa0"), QString::fromUtf8("\xe6\x97\xa0"));
     EXPECT_EQ(VolumeQuery::decodeUdevName("BAD\\xZ1\\x2"), "BAD\\xZ1\\x2");
-
     // The escaped label wins over the one with blanks made '_', whichever comes first.
     EXPECT_EQ(VolumeQuery::udevLabel("S:disk/by-label/A\nE:ID_FS_LABEL=KORVELLA_POS\n"
                                      "E:ID_FS_LABEL_ENC=KORVELLA\\x20POS\nE:ID_FS_TYPE=exfat\n"),
               "KORVELLA POS");
     EXPECT_EQ(VolumeQuery::udevLabel("E:ID_FS_LABEL=CARD\nE:ID_FS_TYPE=exfat\n"), "CARD");
     EXPECT_EQ(VolumeQuery::udevLabel("E:ID_FS_TYPE=ext4\nE:ID_FS_LABELX=NO\n"), QString());
-
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
     const QString dev = root.filePath("dev"), byLabel = root.filePath("by-label");
@@ -140,88 +114,61 @@ TEST(VolumeLookup, InstalledSourceAndSearchByLabel)
                                 {"korvellapos2", "/media/b", "/dev/loop1", "fuseblk"}};
     VolumeQuery::setSource([fake] { return fake; });
     EXPECT_EQ(VolumeQuery::mountedVolumes(), fake);
-
     EXPECT_EQ(VolumeQuery::findByLabel(fake, "vellapos", Qt::CaseInsensitive)->mountPath,
               "/media/a");
     EXPECT_EQ(VolumeQuery::findByLabel(fake, "vellapos", Qt::CaseSensitive)->mountPath, "/media/b");
     EXPECT_FALSE(VolumeQuery::findByLabel(fake, "Center", Qt::CaseInsensitive));
-
     VolumeQuery::setSource({});
     for (const Volume &volume : VolumeQuery::mountedVolumes())
         EXPECT_NE(volume.mountPath, "/media/a"); // the system again, not the fake
 }
 
-class DeviceWatcherTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(write_file(table, base));
-    }
-
+TEST(DeviceWatcher, ReportsEachChangeOncePollsUnaskedAndNeedsItsTable)
+{
     QTemporaryDir dir;
     const QString table = dir.filePath("mounts");
     const QByteArray base = "proc /proc proc rw 0 0\n/dev/vda / ext4 rw 0 0\n";
-};
-
-TEST_F(DeviceWatcherTest, ReportsEachChangeOnce)
-{
+    ASSERT_TRUE(write_file(table, base));
     QDeviceWatcher watcher(table);
     watcher.setPollInterval(0);
     QSignalSpy added(&watcher, &QDeviceWatcher::deviceAdded);
     QSignalSpy removed(&watcher, &QDeviceWatcher::deviceRemoved);
     QSignalSpy changed(&watcher, &QDeviceWatcher::deviceChanged);
     ASSERT_TRUE(watcher.start());
-
     watcher.rescan(); // what was mounted at the start is not news
     EXPECT_TRUE(added.isEmpty());
-
     ASSERT_TRUE(write_file(table, base + "/dev/loop0 /media/KOR\\040A fuseblk rw 0 0\n"
                                          "tmpfs /run/user tmpfs rw 0 0\n"));
     watcher.rescan();
     watcher.rescan();
     EXPECT_EQ(paths(added), QStringList{"/media/KOR A"});
-
     ASSERT_TRUE(write_file(table, base + "/dev/loop1 /media/KOR\\040A fuseblk rw 0 0\n"));
     watcher.rescan();
     EXPECT_EQ(paths(changed), QStringList{"/media/KOR A"});
-
     ASSERT_TRUE(write_file(table, "/dev/vda / ext4 rw 0 0\n"));
     watcher.rescan();
     watcher.rescan();
     EXPECT_EQ(paths(removed), QStringList{"/media/KOR A"});
     EXPECT_EQ(added.size(), 1);
     EXPECT_EQ(changed.size(), 1);
-
     EXPECT_TRUE(watcher.stop());
     EXPECT_FALSE(watcher.stop());
     ASSERT_TRUE(write_file(table, base + "/dev/loop2 /media/B fuseblk rw 0 0\n"));
     watcher.rescan(); // stopped: nothing
     EXPECT_EQ(added.size(), 1);
-}
-
-TEST_F(DeviceWatcherTest, PollFindsChangesUnasked)
-{
-    QDeviceWatcher watcher(table);
-    watcher.setPollInterval(20);
-    QSignalSpy added(&watcher, &QDeviceWatcher::deviceAdded);
-    ASSERT_TRUE(watcher.start());
+    /* With a poll interval it finds changes unasked. */
+    QDeviceWatcher polling(table);
+    polling.setPollInterval(20);
+    QSignalSpy polled(&polling, &QDeviceWatcher::deviceAdded);
+    ASSERT_TRUE(polling.start());
     ASSERT_TRUE(write_file(table, base + "/dev/sdb1 /media/card vfat rw 0 0\n"));
-    EXPECT_TRUE(caught(added, "/media/card", 5000));
-
+    EXPECT_TRUE(caught(polled, "/media/card", 5000));
     QDeviceWatcher missing(dir.filePath("no-such-table"));
     EXPECT_FALSE(missing.start());
     EXPECT_FALSE(missing.isRunning());
 }
 
 // --- Real cards: root, loop devices and FUSE, else skipped. ---
-
-#define SKIP_WITHOUT_LOOP_VOLUMES()                                                                \
-    do {                                                                                           \
-        const std::string why = LoopVolume::unavailableReason();                                   \
-        if (!why.empty())                                                                          \
-            GTEST_SKIP() << why;                                                                   \
-    } while (0)
 
 std::optional<Volume> at(const QString &mountPath)
 {
@@ -232,64 +179,11 @@ std::optional<Volume> at(const QString &mountPath)
     return std::nullopt;
 }
 
-QString label_at(const QString &mountPath)
+TEST(Cards, FiveCardsTheirLabelsTheWatcherAndNothingLeftAfterwards)
 {
-    const auto volume = at(mountPath);
-    return volume ? volume->label : QStringLiteral("(not mounted)");
-}
-
-TEST(Cards, SystemVolumesGiveTheCardsLabel)
-{
-    SKIP_WITHOUT_LOOP_VOLUMES();
-    LoopVolume card("KORVELLAPOS");
-    ASSERT_TRUE(card.ok()) << card.whyNot();
-    const QString mountPath = QString::fromStdString(card.mountPath());
-
-    const auto volume = at(mountPath);
-    ASSERT_TRUE(volume);
-    EXPECT_EQ(*volume,
-              (Volume{"KORVELLAPOS", mountPath, QString::fromStdString(card.device()), "fuseblk"}));
-
-    // Remounted between two queries: the remembered label stands until it is forgotten.
-    ASSERT_TRUE(card.unmount() && card.relabel("KORVELLANEW") && card.mount()) << card.whyNot();
-    EXPECT_EQ(label_at(mountPath), "KORVELLAPOS");
-    VolumeQuery::forgetLabels();
-    EXPECT_EQ(label_at(mountPath), "KORVELLANEW");
-
-    // A query that saw the card gone probes it afresh when it is back.
-    ASSERT_TRUE(card.unmount()) << card.whyNot();
-    EXPECT_FALSE(at(mountPath));
-    ASSERT_TRUE(card.relabel("KORVELLAPOS") && card.mount()) << card.whyNot();
-    EXPECT_EQ(label_at(mountPath), "KORVELLAPOS");
-}
-
-TEST(Cards, WatcherSeesTheCardGoAndComeBack)
-{
-    SKIP_WITHOUT_LOOP_VOLUMES();
-    LoopVolume card("WATCHED");
-    ASSERT_TRUE(card.ok()) << card.whyNot();
-    const QString mountPath = QString::fromStdString(card.mountPath());
-
-    QDeviceWatcher watcher;
-    watcher.setPollInterval(0); // the kernel's word alone, no fallback poll
-    QSignalSpy added(&watcher, &QDeviceWatcher::deviceAdded);
-    QSignalSpy removed(&watcher, &QDeviceWatcher::deviceRemoved);
-    ASSERT_TRUE(watcher.start());
-
-    ASSERT_TRUE(card.unmount()) << card.whyNot();
-    EXPECT_TRUE(caught(removed, mountPath));
-    ASSERT_TRUE(card.mount()) << card.whyNot();
-    EXPECT_TRUE(caught(added, mountPath));
-    // Other tests may mount cards meanwhile; this one came and went once each.
-    EXPECT_EQ(paths(removed).count(mountPath), 1);
-    EXPECT_EQ(paths(added).count(mountPath), 1);
-}
-
-TEST(Cards, FiveCardsSideBySideAndGoneAfterwards)
-{
-    SKIP_WITHOUT_LOOP_VOLUMES();
-    std::vector<std::string> images;
-    QStringList mountPaths;
+    if (const std::string why = LoopVolume::unavailableReason(); !why.empty())
+        GTEST_SKIP() << why;
+    QStringList gone; // mount paths and images
     {
         std::vector<std::unique_ptr<LoopVolume>> cards;
         for (const char *lens : {"Center", "Left", "Right", "Front", "Back"}) {
@@ -299,18 +193,40 @@ TEST(Cards, FiveCardsSideBySideAndGoneAfterwards)
         QStringList devices;
         for (const auto &card : cards) {
             const QString mountPath = QString::fromStdString(card->mountPath());
-            EXPECT_EQ(label_at(mountPath), QString::fromStdString(card->label()));
-            mountPaths.append(mountPath);
-            devices.append(QString::fromStdString(card->device()));
-            images.push_back(card->image());
+            const QString device = QString::fromStdString(card->device());
+            EXPECT_EQ(at(mountPath), (Volume{QString::fromStdString(card->label()), mountPath,
+                                             device, "fuseblk"}));
+            devices.append(device);
+            gone << mountPath << QString::fromStdString(card->image());
         }
         devices.removeDuplicates();
         EXPECT_EQ(devices.size(), 5);
+        // Remounted between two queries: the remembered label stands until it is forgotten.
+        LoopVolume &card = *cards.front();
+        const QString mountPath = gone.first();
+        ASSERT_TRUE(card.unmount() && card.relabel("NEWLABEL") && card.mount()) << card.whyNot();
+        EXPECT_EQ(at(mountPath).value_or(Volume{}).label, "Center");
+        VolumeQuery::forgetLabels();
+        EXPECT_EQ(at(mountPath).value_or(Volume{}).label, "NEWLABEL");
+        // The watcher sees the card go and come back, on the kernel's word alone (no poll); a
+        // query that saw the card gone probes it afresh when it is back.
+        QDeviceWatcher watcher;
+        watcher.setPollInterval(0);
+        QSignalSpy added(&watcher, &QDeviceWatcher::deviceAdded);
+        QSignalSpy removed(&watcher, &QDeviceWatcher::deviceRemoved);
+        ASSERT_TRUE(watcher.start());
+        ASSERT_TRUE(card.unmount()) << card.whyNot();
+        EXPECT_TRUE(caught(removed, mountPath));
+        EXPECT_FALSE(at(mountPath));
+        ASSERT_TRUE(card.relabel("Center") && card.mount()) << card.whyNot();
+        EXPECT_TRUE(caught(added, mountPath));
+        EXPECT_EQ(at(mountPath).value_or(Volume{}).label, "Center");
+        // Other tests may mount cards meanwhile; this one went and came once each.
+        EXPECT_EQ(paths(removed).count(mountPath), 1);
+        EXPECT_EQ(paths(added).count(mountPath), 1);
     }
-    for (const QString &mountPath : std::as_const(mountPaths)) {
-        EXPECT_FALSE(at(mountPath)) << mountPath.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(mountPath)) << mountPath.toStdString();
+    for (const QString &path : std::as_const(gone)) {
+        EXPECT_FALSE(at(path)) << path.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
     }
-    for (const std::string &image : images)
-        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image))) << image;
 }

@@ -1,22 +1,12 @@
-/*
- * orvex-cli orientation over a folder tree with blanks and Chinese names, read
- * back with exiftool: the photos with a taken suffix end with orientation 1
- * and their image unchanged, everything else keeps every byte, the photos it
- * cannot change are named, and no temporary file is left behind.
- */
+// orvex-cli orientation over a folder tree with blanks and Chinese names, read back with
+// exiftool: the photos with a taken suffix end with orientation 1 and their image unchanged,
+// everything else keeps every byte, the photos it cannot change are named, and no temporary
+// file is left behind.
 #include "CliRun.h"
 #include "TestJpeg.h"
 
-#include <QBuffer>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
+#include <QtCore>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -30,31 +20,14 @@ CliRun cli(const QStringList &args)
     return runCli({.args = args, .timeoutMs = 120000});
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray png(int seed)
-{
-    QImage image(40, 30, QImage::Format_RGB32);
-    image.fill(QColor::fromHsv(seed * 40 % 360, 200, 200));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 /* Everything under `root` but folders: name and bytes. */
 QMap<QString, QByteArray> snapshot(const QString &root)
 {
     QMap<QString, QByteArray> files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(path, readAll(path));
+        QFile file(it.next());
+        files.insert(file.fileName(), file.open(QIODevice::ReadOnly) ? file.readAll() : "");
     }
     return files;
 }
@@ -72,7 +45,11 @@ TEST(OrientationCli, ResetsTheTreeKeepsTheRestAndNamesWhatItCannotChange)
     ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/子 目录/.隐藏 夹")) && QDir().mkpath(locked));
     const QByteArray jpeg = makeTestJpeg(96, 64, {"Orvex", "Q7", "2024:05:06 07:08:09", 24}, 1);
     const QByteArray bare = makeTestJpeg(96, 64, {{}, {}, {}, 0, false}, 2);
-    ASSERT_FALSE(jpeg.isEmpty() || bare.isEmpty());
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(image.save(&buffer, "PNG") && !jpeg.isEmpty() && !bare.isEmpty());
     const qsizetype headerEnd = jpeg.size() - jpegImageData(jpeg).size();
     const struct {
         QString name;
@@ -84,11 +61,11 @@ TEST(OrientationCli, ResetsTheTreeKeepsTheRestAndNamesWhatItCannotChange)
         {"B 2.JPG", jpeg, 8, Reset},
         {"c.jpeg", jpeg, 3, Reset},
         {".hidden.jpg", jpeg, 6, Reset},
-        {"e 图.png", png(1), 6, Reset},
+        {"e 图.png", png, 6, Reset},
         {"子 目录/无方向.jpg", bare, 0, Reset},
         {"子 目录/.隐藏 夹/g.jpg", jpeg, 1, Kept}, // already 1: not rewritten
         {"d.JPEG", jpeg, 6, Kept},
-        {"f.PNG", png(2), 6, Kept},
+        {"f.PNG", png, 6, Kept},
         {"notes.txt", "words", 0, Kept},
         {"子 目录/.JPG", "not a photo", 0, Refused},
         {"子 目录/截断.jpg", jpeg.left(headerEnd / 2), 0, Refused},
@@ -116,26 +93,18 @@ TEST(OrientationCli, ResetsTheTreeKeepsTheRestAndNamesWhatItCannotChange)
     const int fd = ::open(gbk.constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_TRUE(fd >= 0 && ::write(fd, jpeg.constData(), size_t(jpeg.size())) == jpeg.size());
     ::close(fd);
-
     // A folder that cannot be written: read-only for a user, immutable for root (where the
     // file system and the container allow it).
     const bool asRoot = ::geteuid() == 0;
     const bool lockable = asRoot
                               ? QProcess::execute(QStringLiteral("chattr"), {"+i", locked}) == 0
                               : QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
-    struct Cleanup { // what QTemporaryDir cannot remove by itself
-        QString folder;
-        QByteArray gbk;
-        bool root;
-        ~Cleanup()
-        {
-            if (root)
-                QProcess::execute(QStringLiteral("chattr"), {"-i", folder});
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            ::unlink(gbk.constData());
-        }
-    } cleanup{locked, gbk, asRoot};
-
+    const auto cleanup = qScopeGuard([&] { // what QTemporaryDir cannot remove by itself
+        if (asRoot)
+            QProcess::execute(QStringLiteral("chattr"), {"-i", locked});
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ::unlink(gbk.constData());
+    });
     const QMap<QString, QByteArray> before = snapshot(temp.path());
     const CliRun run = cli({QStringLiteral("orientation"), root, QStringLiteral("--json")});
     const QMap<QString, QByteArray> after = snapshot(temp.path());
@@ -147,7 +116,6 @@ TEST(OrientationCli, ResetsTheTreeKeepsTheRestAndNamesWhatItCannotChange)
     EXPECT_EQ(run.json.value("failures").toArray().size(), lockable ? 4 : 3);
     EXPECT_TRUE(run.err.contains(QRegularExpression(QStringLiteral("gbk-.*not valid UTF-8"))))
         << run.err.toStdString();
-
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name.toStdString());
         const QString path = root + QLatin1Char('/') + row.name;
@@ -165,7 +133,7 @@ TEST(OrientationCli, ResetsTheTreeKeepsTheRestAndNamesWhatItCannotChange)
             continue;
         }
         EXPECT_EQ(jpegImageData(after.value(path)), jpegImageData(before.value(path)));
-        if (row.bytes == jpeg) {
+        if (row.bytes == jpeg) { // EXPECT_EQ is an if of its own
             EXPECT_EQ(exif.value("Make").toString(), QStringLiteral("Orvex"));
         }
     }
@@ -174,7 +142,6 @@ TEST(OrientationCli, ResetsTheTreeKeepsTheRestAndNamesWhatItCannotChange)
     EXPECT_EQ(mode.st_mode & 07777, 0640u);
     EXPECT_EQ(after.value(temp.filePath(QStringLiteral("outside.jpg"))),
               before.value(temp.filePath(QStringLiteral("outside.jpg"))));
-
     // A second run finds nothing left to change; a missing folder and a bad call fail clearly.
     const CliRun again = cli({QStringLiteral("orientation"), root, QStringLiteral("--json")});
     EXPECT_EQ(again.json.value("changed").toInt(), 0);
