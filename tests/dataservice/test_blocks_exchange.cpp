@@ -1,10 +1,10 @@
 /* Photo information lines read back, photos assigned to sorties, BlocksExchange files. */
 #include "dataservice/BlocksExchangeWriter.h"
 
+#include "TestFiles.h"
+
 #include <QDateTime>
-#include <QDir>
 #include <QDomDocument>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -23,12 +23,9 @@ QByteArray line(const char *name, qint64 time, const char *model = "ILCE-5100")
         .toUtf8();
 }
 
-QString writeFile(const QString &path, const QByteArray &bytes)
+QString written(const QString &path, const QByteArray &bytes)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return {};
-    return path;
+    return writeFile(path, bytes) ? path : QString();
 }
 
 QStringList childNames(const QDomElement &parent)
@@ -47,48 +44,17 @@ QString text(const QDomElement &e, const char *path)
     return at.text();
 }
 
-TEST(BlocksExchange, ReadPhotoLines)
-{
-    QTemporaryDir dir;
-    const QByteArray header = "照片路径,Model,make,focallength,width,height,time\n";
-    const QString file = writeFile(
-        dir.filePath("left.txt"),
-        header + line("a.jpg", 100) + "garbage\n" + line("b.jpg", 102, "OLD") + "\n" +
-            "/x/c.jpg,M,K,35,wide,4000,104,d\n" + "/x/d.jpg,M,K,35,6000,4000,1e3,d\n" + header +
-            line("b.jpg", 103, "NEW") + line("a,b.jpg", 105) + "/x/e.jpg,M,K,35,60");
-    int skipped = -1;
-    QString error;
-    const QList<PhotoLine> lines = BlocksExchangeWriter::readPhotoLines(file, &skipped, &error);
-    EXPECT_EQ(skipped, 4); // garbage, width, time, torn last line
-    QStringList got;
-    for (const PhotoLine &l : lines)
-        got << QString("%1|%2|%3|%4|%5|%6|%7|%8")
-                   .arg(l.path, l.model, l.make, l.focalLength, QString::number(l.width),
-                        QString::number(l.height), QString::number(l.time), l.dateText);
-    EXPECT_EQ(got,
-              QStringList({"/save/x/a.jpg|ILCE-5100|SONY|35|6000|4000|100|2024:05:01 09:00:00",
-                           "/save/x/b.jpg|NEW|SONY|35|6000|4000|103|2024:05:01 09:00:00",
-                           "/save/x/a,b.jpg|ILCE-5100|SONY|35|6000|4000|105|2024:05:01 09:00:00"}));
-
-    EXPECT_TRUE(
-        BlocksExchangeWriter::readPhotoLines(dir.filePath("none.txt"), &skipped, &error).isEmpty());
-    EXPECT_TRUE(error.contains("none.txt"));
-}
-
 TEST(BlocksExchange, Assign)
 {
-    const Sortie s0{{100, 104}, {}};
-    const Sortie s1{{106, 110}, {}};
-    const Sortie none{};
+    const Sortie s0{{100, 104}, {}}, s1{{106, 110}, {}}, none{};
     const qint64 min = std::numeric_limits<qint64>::min();
     const qint64 max = std::numeric_limits<qint64>::max();
-    struct Case {
+    const struct {
         const char *name;
         QList<Sortie> sorties;
         QList<qint64> times;
         QList<QList<int>> want;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"offset from the first line", {s0}, {500, 497, 498, 506, 507}, {{0, 2, 3}}},
         {"overlapping windows", {s0, s1}, {100, 103, 105, 107, 112, 113}, {{0, 1, 2}, {2, 3, 4}}},
         {"empty sortie matches nothing", {s0, none}, {100, 101}, {{0, 1}, {}}},
@@ -96,7 +62,7 @@ TEST(BlocksExchange, Assign)
         {"garbage times", {s0}, {min, max, min + 2}, {{0, 2}}},
         {"no photos", {s0}, {}, {{}}},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         QList<PhotoLine> lines;
         for (qint64 t : c.times)
@@ -106,9 +72,10 @@ TEST(BlocksExchange, Assign)
 }
 
 /*
- * Two sorties ten minutes apart; Right's clock is 100 s ahead of the POS
- * table, Left's 50 s behind, Centre's 3601 s ahead. Front and Back have no
- * source.
+ * Two sorties ten minutes apart; Right's clock is 100 s ahead of the POS table, Left's 50 s
+ * behind, Centre's 3601 s ahead. Front and Back have no source. Left's information file has
+ * lines that are no photo lines, a photo listed twice (its last line counts, at the place of its
+ * first), a comma in a name and a torn last line.
  */
 TEST(BlocksExchange, WritesOneFilePerSortie)
 {
@@ -123,46 +90,57 @@ TEST(BlocksExchange, WritesOneFilePerSortie)
             sorties[k].positions << pos(k, i);
         }
     }
-
     const QByteArray right = line("r1.jpg", B + 100) + line("r2.jpg", B + 102) +
                              line("r3.jpg", B + 109) + line("r4.jpg", B + 698) +
                              line("r5.jpg", B + 702) + line("r6.jpg", B + 704) +
                              line("r7.jpg", B + 706);
-    const QByteArray left = line("l1.jpg", B - 50) + line("l2.jpg", B - 46) +
-                            line("l3.jpg", B - 42) + line("l2.jpg", B - 45) +
+    const QByteArray header = "照片路径,Model,make,focallength,width,height,time\n";
+    const QByteArray left = header + line("l1.jpg", B - 50) + "garbage\n" + line("l2.jpg", B - 46) +
+                            "\n/x/c.jpg,M,K,35,wide,4000,104,d\n/x/d.jpg,M,K,35,6000,4000,1e3,d\n" +
+                            header + line("l,3.jpg", B - 42) + line("l2.jpg", B - 45) +
                             line("l4.jpg", B + 552) + "/save/x/l5.jpg,ILCE";
     const QByteArray centre =
         line("c1.jpg", B + 3601) + line("c2.jpg", B + 3901) + line("c3.jpg", B + 4203);
     QList<LensPhotos> lenses;
     QList<int> skipped;
     for (const auto &[disk, bytes] : {std::pair{0, centre}, {1, left}, {2, right}}) {
-        const QString file = writeFile(dir.filePath(QString::number(disk)), bytes);
+        const QString file = written(dir.filePath(QString::number(disk)), bytes);
         lenses.append({disk, BlocksExchangeWriter::readPhotoLines(file, &skipped.emplaceBack())});
     }
-    EXPECT_EQ(skipped, QList<int>({0, 1, 0})); // Left's torn last line
-    writeFile(dir.filePath("第1架次.xml"), "stale");
-
-    QStringList written;
+    EXPECT_EQ(skipped, QList<int>({0, 4, 0})); // garbage, width, time, torn last line
+    QByteArray parsed;
+    for (const PhotoLine &l : lenses[1].lines)
+        parsed += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8\n")
+                      .arg(l.path, l.model, l.make, l.focalLength, QString::number(l.width),
+                           QString::number(l.height), QString::number(l.time), l.dateText)
+                      .toUtf8();
+    EXPECT_EQ(parsed, line("l1.jpg", B - 50) + line("l2.jpg", B - 45) + line("l,3.jpg", B - 42) +
+                          line("l4.jpg", B + 552));
     QString error;
-    ASSERT_TRUE(BlocksExchangeWriter::write(dir.path(), sorties, lenses, &written, &error))
+    EXPECT_TRUE(
+        BlocksExchangeWriter::readPhotoLines(dir.filePath("none"), &skipped[0], &error).isEmpty());
+    EXPECT_TRUE(error.contains(dir.filePath("none"))) << error.toStdString();
+    written(dir.filePath("第1架次.xml"), "stale");
+
+    QStringList files;
+    ASSERT_TRUE(BlocksExchangeWriter::write(dir.path(), sorties, lenses, &files, &error))
         << error.toStdString();
-    EXPECT_EQ(written, QStringList({dir.filePath("第1架次.xml"), dir.filePath("第2架次.xml")}));
+    EXPECT_EQ(files, QStringList({dir.filePath("第1架次.xml"), dir.filePath("第2架次.xml")}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3 + 2); // no temporaries left
 
     // Per file: each group's name, then each photo's Id, path and POS record ("-": no Pose).
     const QString want[] = {
         R"(Photogroup 1: 1 .\Right\r1.jpg@0 2 .\Right\r2.jpg@1 )"
-        R"(Photogroup 2: 3 .\Left\l1.jpg@0 4 .\Left\l2.jpg@1 5 .\Left\l3.jpg@2 )"
+        R"(Photogroup 2: 3 .\Left\l1.jpg@0 4 .\Left\l2.jpg@1 5 .\Left\l,3.jpg@2 )"
         R"(Photogroup 3: 6 .\Center\c1.jpg@0 )",
         R"(Photogroup 1: 1 .\Right\r4.jpg@0 2 .\Right\r5.jpg@1 3 .\Right\r6.jpg@2 )"
         R"(4 .\Right\r7.jpg@- Photogroup 2: 5 .\Left\l4.jpg@0 Photogroup 3: 6 .\Center\c3.jpg@0 )",
     };
+    QDomDocument docs[2];
     for (int k = 0; k < 2; ++k) {
         SCOPED_TRACE(k);
-        QFile f(written.value(k));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        QDomDocument doc;
-        ASSERT_TRUE(doc.setContent(&f));
-        const QDomElement root = doc.documentElement();
+        ASSERT_TRUE(docs[k].setContent(readAll(files.value(k))));
+        const QDomElement root = docs[k].documentElement();
         EXPECT_EQ(root.tagName() + root.attribute("version"), "BlocksExchange3.2");
         EXPECT_EQ(childNames(root), QStringList({"SpatialReferenceSystems", "Block"}));
         const QDomElement srs = root.firstChildElement().firstChildElement("SRS");
@@ -194,10 +172,7 @@ TEST(BlocksExchange, WritesOneFilePerSortie)
         }
         EXPECT_EQ(got, want[k]);
     }
-    QDomDocument first;
-    QFile f(written.value(0));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly) && first.setContent(&f));
-    const QDomElement group = first.elementsByTagName("Photogroup").at(1).toElement(); // Left
+    const QDomElement group = docs[0].elementsByTagName("Photogroup").at(1).toElement(); // Left
     EXPECT_EQ(text(group, "ImageDimensions/Width") + text(group, "FocalLength") +
                   text(group, "ExifData/Model"),
               "600035ILCE-5100");
@@ -205,7 +180,6 @@ TEST(BlocksExchange, WritesOneFilePerSortie)
     EXPECT_EQ(text(l2, "Pose/Center/x"), "116.123"); // six significant digits
     EXPECT_EQ(text(l2, "ExifData/DateTimeOriginal"), // the last line of a repeated photo
               QDateTime::fromSecsSinceEpoch(B - 45).toString("yyyy-MM-dd hh:mm:ss"));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3 + 2); // no temporaries left
 }
 
 } // namespace

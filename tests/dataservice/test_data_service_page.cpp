@@ -3,9 +3,11 @@
  * paused and resumed on the page (volumes, password, sorties) ends with the
  * same files as `orvex-cli offload` with the same options.
  */
+#include "CliRun.h"
 #include "ComparableRecord.h"
 #include "LoopVolume.h"
 #include "RecordingPresenter.h"
+#include "TestFiles.h"
 #include "TestJpeg.h"
 #include "app/OrvexPages.h"
 #include "dataservice/DataService.h"
@@ -14,7 +16,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QProcess>
@@ -22,17 +23,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-/* Every file below `root` by relative path, zip volumes by the entries unzip extracts. */
+/* The files below `root` by relative path, zip volumes by the entries unzip extracts. */
 QMap<QString, QByteArray> contents(const QString &root)
 {
     QMap<QString, QByteArray> files;
@@ -41,17 +34,15 @@ QMap<QString, QByteArray> contents(const QString &root)
         const QString path = it.next();
         const QString name = QDir(root).relativeFilePath(path);
         if (!name.endsWith(QLatin1String(".zip"))) {
-            files[name] = QCryptographicHash::hash(comparableRecord(name, readAll(path)),
-                                                   QCryptographicHash::Sha256);
+            files[name] = comparableRecord(name, readAll(path));
             continue;
         }
         QTemporaryDir out;
-        QProcess::execute(QStringLiteral("unzip"), {"-q", "-P", "pw123", path, "-d", out.path()});
+        QProcess::execute("unzip", {"-q", "-P", "pw123", path, "-d", out.path()});
         QDirIterator entries(out.path(), QDir::Files);
         while (entries.hasNext()) {
             const QString entry = entries.next();
-            files[name + '!' + QFileInfo(entry).fileName()] =
-                QCryptographicHash::hash(readAll(entry), QCryptographicHash::Sha256);
+            files[name + '!' + QFileInfo(entry).fileName()] = readAll(entry);
         }
     }
     return files;
@@ -71,65 +62,46 @@ private slots:
         LoopVolume left("Left", 16);
         QVERIFY2(center.ok() && left.ok(), (center.whyNot() + left.whyNot()).c_str());
         QStringList folders;
-        for (LoopVolume *card : {&center, &left}) {
-            const QString folder = QString::fromStdString(card->mountPath()) + "/DCIM/100MEDIA";
-            QDir().mkpath(folder);
-            for (int k = 0; k < 6; ++k) {
-                QFile photo(folder + QStringLiteral("/K%1.JPG").arg(k));
-                QVERIFY(photo.open(QIODevice::WriteOnly));
-                photo.write(makeTestJpeg(
-                    640, 480,
-                    {"Korvella", "K7",
-                     QStringLiteral("2023:06:14 11:00:%1").arg(k * 2, 2, 10, QLatin1Char('0')),
-                     35.0, true},
-                    k));
-            }
-            folders << folder;
-        }
+        for (LoopVolume *card : {&center, &left})
+            folders << QString::fromStdString(card->mountPath()) + "/DCIM/100MEDIA";
         QTemporaryDir work;
-        QFile table(work.filePath("pos.xls"));
-        QVERIFY(table.open(QIODevice::WriteOnly));
-        table.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n");
-        for (int k = 0; k < 6; ++k)
-            table.write(
-                QStringLiteral("%1 \t116.33%2 \t39.91%2 \t520.000 \t1.70 \t0.0 \t0.0 \t0.00 "
-                               "\t20.0 \t2023-06-14 11-00-%3 \t \r\n")
-                    .arg(k + 1)
-                    .arg(k)
-                    .arg(k * 2, 2, 10, QLatin1Char('0'))
-                    .toUtf8());
-        table.close();
+        QList<PosRow> rows;
+        for (int k = 0; k < 6; ++k) { /* a photo every 2 s on each card, a POS record at each */
+            const QString second = QStringLiteral("%1").arg(k * 2, 2, 10, QLatin1Char('0'));
+            rows.append({116.33 + k * 1e-3, 39.91 + k * 1e-3, 520, "2023-06-14 11-00-" + second});
+            const TestExif exif{"Korvella", "K7", "2023:06:14 11:00:" + second, 35.0, true};
+            for (const QString &folder : folders)
+                QVERIFY(writeFile(folder + QStringLiteral("/K%1.JPG").arg(k),
+                                  makeTestJpeg(640, 480, exif, k)));
+        }
+        const QString table = work.filePath("pos.xls");
+        QVERIFY(writeFile(table, posTable(rows)));
 
         /* The command line's transfer, in a data folder of its own. */
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVEX_DATA_DIR"), work.filePath("cli-data"));
-        cli.setProcessEnvironment(env);
-        cli.start(QStringLiteral(ORVEX_CLI_PATH),
-                  {"offload", "--save", work.filePath("cli"), "--lens", "center=" + folders[0],
-                   "--lens", "left=" + folders[1], "--pos", table.fileName(), "--sorties",
-                   "--split", "1MB", "--password", "pw123"});
-        QVERIFY(cli.waitForFinished(120000));
-        QCOMPARE(cli.exitCode(), 0);
+        const CliRun cli = runCli({{"offload", "--save", work.filePath("cli"), "--lens",
+                                    "center=" + folders[0], "--lens", "left=" + folders[1], "--pos",
+                                    table, "--sorties", "--split", "1MB", "--password", "pw123"},
+                                   work.filePath("cli-data")});
+        QVERIFY2(cli.status == 0, qPrintable(cli.err));
 
         qputenv("ORVEX_DATA_DIR", work.filePath("page-data").toLocal8Bit());
         QDir().mkpath(work.filePath("page-data"));
         RecordingPresenter presenter;
         presenter.directoryAnswers = {folders[0], folders[1], work.filePath("page")};
-        presenter.openAnswers = {table.fileName()};
+        presenter.openAnswers = {table};
         installOrvexPages();
         DataService *page = DataService::instance();
         emit page->lensButton(0)->clicked();
         emit page->lensButton(1)->clicked();
         emit page->browseButton()->clicked();
         page->addButton()->click();
-        QTRY_VERIFY(page->text().contains(QStringLiteral("添加成功")));
+        QTRY_VERIFY(page->text().contains("添加成功"));
         page->sortieBox()->setChecked(true);
         page->splitBox()->setChecked(true);
-        page->sizeEdit()->setText(QStringLiteral("1"));
+        page->sizeEdit()->setText("1");
         page->unitBox()->setCurrentIndex(1); /* MB */
         page->passwordBox()->setChecked(true);
-        page->passwordEdit()->setText(QStringLiteral("pw123"));
+        page->passwordEdit()->setText("pw123");
 
         emit page->startControl()->clicked(); /* start */
         QVERIFY(page->running());
@@ -137,19 +109,17 @@ private slots:
         QVERIFY(page->paused());
         emit page->startControl()->clicked(); /* go on */
         QTRY_VERIFY_WITH_TIMEOUT(
-            presenter.warnings.contains(QStringLiteral("传输已经完成！|全部文件的副本已读回校验")),
-            60000);
+            presenter.warnings.contains("传输已经完成！|全部文件的副本已读回校验"), 60000);
         QCOMPARE(page->progress(), 12);
-        QVERIFY(page->text().contains(QStringLiteral("传输已完成")));
-        QVERIFY2(page->text().contains(QStringLiteral("已复制6张,已校验6张")),
-                 qPrintable(page->text()));
+        QVERIFY(page->text().contains("传输已完成"));
+        QVERIFY2(page->text().contains("已复制6张,已校验6张"), qPrintable(page->text()));
 
         const auto expected = contents(work.filePath("cli"));
         const auto got = contents(work.filePath("page"));
         QCOMPARE(got.keys(), expected.keys());
         for (auto it = expected.begin(); it != expected.end(); ++it)
             QVERIFY2(got.value(it.key()) == it.value(), qPrintable(it.key()));
-        QVERIFY(expected.contains(QStringLiteral("第1架次.xml")));
+        QVERIFY(expected.contains("第1架次.xml"));
     }
 };
 

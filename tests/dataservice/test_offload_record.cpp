@@ -8,84 +8,43 @@
 #include "dataservice/FileHash.h"
 #include "dataservice/OffloadRecord.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include "TestFiles.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
-using OffloadRecord::FileLine;
+using OffloadRecord::FileLine, OffloadRecord::FileTime;
 
-QByteArray readAll(const QString &path)
+void appendBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes, bool append = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(append ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
+    ASSERT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size());
 }
 
 FileLine sample(int n)
 {
-    return {n % 5,
-            "5A1B-09C3",
-            "Center \"A\"\\",
-            QString("DCIM/100MSDCF/航线 %1.JPG").arg(n),
-            8123456 + n,
-            {-1714551302 + n, 999999999 - n},
-            0xfedcba9876543210ULL + quint64(n),
-            QString("Center/航线 %1.JPG").arg(n),
-            8123790,
-            0x0123456789abcdefULL,
-            n % 2 == 0,
-            QDateTime::fromMSecsSinceEpoch(1714551303042 + n, Qt::UTC)};
+    const QString name = QString("航线 %1.JPG").arg(n);
+    return FileLine(n % 5, "5A1B-09C3", "Center \"A\"\\", "DCIM/100MSDCF/" + name, 8123456 + n,
+                    FileTime{-1714551302 + n, 999999999 - n}, 0xfedcba9876543210ULL + quint64(n),
+                    "Center/" + name, 8123790, 0x0123456789abcdefULL, n % 2 == 0,
+                    QDateTime::fromMSecsSinceEpoch(1714551303042 + n, Qt::UTC));
 }
+
+const QByteArray Header =
+    R"({"format":"orvex-offload-record","version":1,"created":"2024-05-01T08:15:02.125Z"})"
+    "\n";
 
 void expectSame(const FileLine &a, const FileLine &b)
 {
     EXPECT_EQ(OffloadRecord::line(a), OffloadRecord::line(b));
     EXPECT_EQ(a.time, b.time);
-}
-
-TEST(OffloadRecord, ReadsBackWhatWasWritten)
-{
-    QTemporaryDir dir;
-    const QString path = OffloadRecord::pathIn(dir.path());
-    OffloadRecordWriter writer;
-    QString error;
-    ASSERT_TRUE(writer.open(path, true, &error)) << error.toStdString();
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const OffloadRecord::VolumeLine volume{4, "Back/pack1.zip", 1LL << 32, 0x1122ff, true, now};
-    ASSERT_TRUE(writer.append(sample(0), &error)) << error.toStdString();
-    ASSERT_TRUE(writer.append(volume, &error)) << error.toStdString();
-    ASSERT_TRUE(writer.append(sample(1), &error)) << error.toStdString();
-    FileLine outside = sample(2);
-    outside.copy = "../elsewhere.JPG";
-    EXPECT_FALSE(writer.append(outside, &error)); // the reader would refuse it: never written
-    OffloadRecordWriter second;
-    EXPECT_FALSE(second.open(path, true, &error)) << "two writers on one record";
-    writer.close();
-
-    const auto record = OffloadRecord::read(path, &error);
-    ASSERT_TRUE(record) << error.toStdString();
-    EXPECT_TRUE(readAll(path).startsWith(R"({"format":"orvex-offload-record","version":1,)"));
-    EXPECT_TRUE(record->created.isValid());
-    ASSERT_EQ(record->files.size(), 2);
-    expectSame(record->files[0], sample(0));
-    expectSame(record->files[1], sample(1));
-    ASSERT_EQ(record->volumes.size(), 1);
-    EXPECT_EQ(OffloadRecord::line(record->volumes[0]), OffloadRecord::line(volume));
-    EXPECT_EQ(record->torn + record->garbage + record->foreign, 0);
 }
 
 /* One line between two good ones: how it is counted; the good ones are read as written. */
@@ -95,7 +54,7 @@ TEST(OffloadRecord, SkipsAndCountsLinesItCannotTrust)
     const auto edited = [&](const char *from, const char *to) {
         return QByteArray(good).replace(from, to);
     };
-    struct Row {
+    const struct {
         const char *name;
         QByteArray text;
         int garbage, foreign;
@@ -105,32 +64,27 @@ TEST(OffloadRecord, SkipsAndCountsLinesItCannotTrust)
         {"another version", edited(R"("version":1)", R"("version":2)"), 0, 1},
         {"foreign object", R"({"name":"DSC00001.JPG","size":1})", 0, 1},
         {"unknown kind", R"({"kind":"note","version":1,"text":"x"})", 0, 1},
-        {"second header",
-         R"({"format":"orvex-offload-record","version":1,)"
-         R"("created":"2024-05-01T08:15:02.125Z"})",
-         1, 0},
+        {"second header", Header.trimmed(), 1, 0},
         {"missing field", edited(R"(,"verified":false)", ""), 1, 0},
         {"extra field", edited(R"("kind":"file",)", R"("kind":"file","extra":1,)"), 1, 0},
         {"upper-case hash", edited("fedcba987654", "FEDCBA987654"), 1, 0},
         {"size as text", edited(R"("size":8123459)", R"("size":"8123459")"), 1, 0},
         {"fractional size", edited(R"("size":8123459)", R"("size":8123459.5)"), 1, 0},
-        {"nanoseconds too big", edited(R"("mtime_ns":999999996)", R"("mtime_ns":1000000000)"), 1,
-         0},
+        {"ns too big", edited(R"("mtime_ns":999999996)", R"("mtime_ns":1000000000)"), 1, 0},
         {"copy outside the save folder", edited("Center/航线", "../航线"), 1, 0},
         {"absolute card path", edited("DCIM/100MSDCF", "/DCIM/100MSDCF"), 1, 0},
         {"unknown lens", edited(R"("lens":"front")", R"("lens":"top")"), 1, 0},
     };
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         const QString path = OffloadRecord::pathIn(dir.path());
         OffloadRecordWriter writer;
         QString error;
-        ASSERT_TRUE(writer.open(path, false, &error));
-        ASSERT_TRUE(writer.append(sample(3), &error));
-        writeBytes(path, row.text + '\n', true);
+        ASSERT_TRUE(writer.open(path, false, &error) && writer.append(sample(3), &error));
+        appendBytes(path, row.text + '\n');
         ASSERT_TRUE(writer.append(sample(4), &error));
-        writeBytes(path, good.left(40), true); // a torn last line after every row
+        appendBytes(path, good.left(40)); // a torn last line after every row
         const auto record = OffloadRecord::read(path, &error);
         ASSERT_TRUE(record) << error.toStdString();
         ASSERT_EQ(record->files.size(), 2);
@@ -142,56 +96,62 @@ TEST(OffloadRecord, SkipsAndCountsLinesItCannotTrust)
     }
 }
 
-/* What open() finds, what it leaves, and whether lines may follow. */
-TEST(OffloadRecord, ResumeCutsATornTailAndAppendsOnlyToItsOwnRecords)
+/*
+ * What open() finds and what it leaves; the lines appended then, a file and a volume line, read
+ * back as written. One writer at a time, and never a line the reader would refuse.
+ */
+TEST(OffloadRecord, WritesReadsBackAndResumesOnlyItsOwnRecords)
 {
-    const QByteArray header =
-        R"({"format":"orvex-offload-record","version":1,"created":"2024-05-01T08:15:02.125Z"})"
-        "\n";
     const QByteArray line = OffloadRecord::line(sample(5));
-    struct Row {
+    const OffloadRecord::VolumeLine volume{
+        4, "Back/pack1.zip", 1LL << 32, 0x1122ff, true, QDateTime::currentDateTimeUtc()};
+    FileLine outside = sample(2);
+    outside.copy = "../elsewhere.JPG";
+    const struct {
         const char *name;
-        QByteArray before;
-        bool opens;
-        int filesAfter; /* after one more line was appended */
+        std::optional<QByteArray> before; /* none: no file yet */
+        int filesAfter;                   /* 0: open() refuses */
     } rows[] = {
-        {"whole record", header + line, true, 2},
-        {"torn last line", header + line + line.left(77), true, 2},
-        {"torn header", header.left(20), true, 1},
-        {"empty file", "", true, 1},
-        {"another version", QByteArray(header).replace("\"version\":1", "\"version\":2") + line,
-         false, 0},
-        {"not a record", "photo list\nDSC00001.JPG\n", false, 0},
-        {"not a record, no line break", "photo list", false, 0},
+        {"no file", std::nullopt, 1},
+        {"whole record", Header + line, 2},
+        {"torn last line", Header + line + line.left(77), 2},
+        {"torn header", Header.left(20), 1},
+        {"empty file", "", 1},
+        {"another version", QByteArray(Header).replace("\"version\":1", "\"version\":2") + line, 0},
+        {"not a record", "photo list\nDSC00001.JPG\n", 0},
+        {"not a record, no line break", "photo list", 0},
     };
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         const QString path = OffloadRecord::pathIn(dir.path());
-        writeBytes(path, row.before);
-        OffloadRecordWriter writer;
+        ASSERT_TRUE(!row.before || writeFile(path, *row.before));
+        OffloadRecordWriter writer, second;
         QString error;
-        ASSERT_EQ(writer.open(path, true, &error), row.opens) << error.toStdString();
-        if (!row.opens) {
-            EXPECT_EQ(readAll(path), row.before) << "a file it may not append to is left alone";
+        ASSERT_EQ(writer.open(path, true, &error), row.filesAfter > 0) << error.toStdString();
+        if (!row.filesAfter) {
+            EXPECT_EQ(readAll(path), *row.before) << "a file it may not append to is left alone";
             continue;
         }
-        ASSERT_TRUE(writer.append(sample(6), &error));
+        EXPECT_FALSE(second.open(path, true, &error)) << "two writers on one record";
+        EXPECT_FALSE(writer.append(outside, &error));
+        ASSERT_TRUE(writer.append(volume, &error) && writer.append(sample(6), &error));
         writer.close();
         const auto record = OffloadRecord::read(path, &error);
         ASSERT_TRUE(record) << error.toStdString();
-        EXPECT_EQ(record->files.size(), row.filesAfter);
-        EXPECT_EQ(record->torn + record->garbage + record->foreign, 0);
+        EXPECT_TRUE(readAll(path).startsWith(R"({"format":"orvex-offload-record","version":1,)"));
+        EXPECT_TRUE(record->created.isValid());
+        ASSERT_EQ(record->files.size(), row.filesAfter);
+        expectSame(record->files.first(), sample(row.filesAfter == 2 ? 5 : 6));
         expectSame(record->files.last(), sample(6));
+        ASSERT_EQ(record->volumes.size(), 1);
+        EXPECT_EQ(OffloadRecord::line(record->volumes[0]), OffloadRecord::line(volume));
+        EXPECT_EQ(record->torn + record->garbage + record->foreign, 0);
     }
 }
 
-struct XxhsumRun {
-    int status;
-    QString output;
-};
-
-XxhsumRun xxhsumCheck(const QString &folder)
+/* xxhsum -c in the folder: its exit code (-1 when it did not run) and what it printed. */
+std::pair<int, QString> xxhsumCheck(const QString &folder)
 {
     QProcess xxhsum;
     xxhsum.setWorkingDirectory(folder);
@@ -216,20 +176,20 @@ TEST(ChecksumList, XxhsumChecksTheList)
     for (const char *prefix : {"old ", ""}) { // the second update replaces every line
         entries.clear();
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            writeBytes(dir.filePath(it.key()), prefix + it.value());
+            ASSERT_TRUE(writeFile(dir.filePath(it.key()), prefix + it.value()));
             entries.append({it.key(), *FileHash::coldFile(dir.filePath(it.key()))});
         }
         ASSERT_TRUE(ChecksumList::update(dir.path(), entries, &error)) << error.toStdString();
     }
     EXPECT_EQ(ChecksumList::read(dir.path(), &error), entries);
     EXPECT_FALSE(ChecksumList::update(dir.path(), {{"two\nlines.jpg", 1}}, &error));
-    XxhsumRun run = xxhsumCheck(dir.path());
-    EXPECT_EQ(run.status, 0) << run.output.toStdString();
+    auto [status, output] = xxhsumCheck(dir.path());
+    EXPECT_EQ(status, 0) << output.toStdString();
 
-    writeBytes(dir.filePath("航线 02 照片.jpg"), "secOnd");
-    run = xxhsumCheck(dir.path());
-    EXPECT_NE(run.status, 0);
-    EXPECT_TRUE(run.output.contains("航线 02 照片.jpg: FAILED")) << run.output.toStdString();
+    ASSERT_TRUE(writeFile(dir.filePath("航线 02 照片.jpg"), "secOnd"));
+    std::tie(status, output) = xxhsumCheck(dir.path());
+    EXPECT_NE(status, 0);
+    EXPECT_TRUE(output.contains("航线 02 照片.jpg: FAILED")) << output.toStdString();
 }
 
 } // namespace

@@ -1,14 +1,14 @@
 /* Taskconfig.xml: round trip, layout, permissions, bad files and the resume rule. */
 #include "dataservice/TaskConfig.h"
 
-#include <QDir>
+#include "TestFiles.h"
+
 #include <QDomDocument>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -22,10 +22,8 @@ TaskConfig fullConfig()
     c.saveDir = "/save/飞行 1";
     c.pose = {{"/pos/a.txt", {1000, 1002}, {{116.3912345, 30.1234567, 523.456}, {-0.5, 1e-7, 0}}},
               {"/pos/b.txt", {4000}, {{116.4, 30.2, 1234567.8}}}};
-    c.sorties = true;
-    c.split = true;
+    c.sorties = c.split = c.usePassword = true;
     c.splitValue = "4GB";
-    c.usePassword = true;
     c.password = "a<b&c\"d'e> f";
     c.success = false;
     return c;
@@ -39,33 +37,18 @@ QStringList childNames(const QDomElement &parent)
     return names;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
 TEST(TaskConfig, RoundTripLayoutAndMode)
 {
     QTemporaryDir dir;
     const QString file = TaskConfig::path(dir.path());
     ASSERT_EQ(file, dir.path() + "/Taskconfig.xml");
-    writeBytes(file, "old");
-    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    ASSERT_TRUE(writeFile(file, "old") && QFile::setPermissions(file, owner | QFile::ReadOther));
 
     const TaskConfig in = fullConfig();
     QString error;
     ASSERT_TRUE(in.write(file, &error)) << error.toStdString();
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(QFile::permissions(file), owner); /* 0600: it holds the password */
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Taskconfig.xml"});
 
     const QByteArray bytes = readAll(file);
@@ -79,12 +62,8 @@ TEST(TaskConfig, RoundTripLayoutAndMode)
     EXPECT_EQ(childNames(pans), QStringList({"center", "front", "right", "left", "back"}));
     EXPECT_TRUE(pans.firstChildElement("center").hasAttribute("zippath"));
     EXPECT_FALSE(pans.firstChildElement("left").hasAttribute("zipname"));
-    EXPECT_EQ(root.firstChildElement("pose")
-                  .firstChildElement()
-                  .firstChildElement("gpslist")
-                  .firstChildElement()
-                  .attribute("y"),
-              "30.1235");
+    const QDomElement gps = root.firstChildElement("pose").firstChildElement();
+    EXPECT_EQ(gps.firstChildElement("gpslist").firstChildElement().attribute("y"), "30.1235");
 
     // Read back, every value written again the same: nothing is lost or changed.
     const std::optional<TaskConfig> out = TaskConfig::read(file, &error);
@@ -109,77 +88,65 @@ TEST(TaskConfig, RoundTripLayoutAndMode)
     EXPECT_TRUE(error.contains("missing/Taskconfig.xml")) << error.toStdString();
 }
 
-TEST(TaskConfig, BadFilesGiveAReason)
+/*
+ * Damaged files are refused with a reason naming the file. Only a tasksuccess flag "false", or
+ * none, offers a resume; a file without the element is refused.
+ */
+TEST(TaskConfig, BadFilesGiveAReasonAndTheResumeRule)
 {
     QTemporaryDir dir;
     const QString file = TaskConfig::path(dir.path());
     ASSERT_TRUE(fullConfig().write(file, nullptr));
     const QByteArray good = readAll(file);
     const auto edit = [&](const char *from, const char *to) {
-        QByteArray b = good;
-        return b.replace(from, to);
+        return QByteArray(good).replace(from, to);
     };
-    const std::pair<const char *, QByteArray> cases[] = {
-        {"empty", QByteArray()},
-        {"garbage", "\x01\xff not xml at all"},
-        {"cut in declaration", good.left(20)},
-        {"cut in pans", good.left(good.indexOf("<right") + 8)},
-        {"cut in pose", good.left(good.indexOf("<gpslist") + 3)},
-        {"cut before the end", good.left(good.size() - 4)},
-        {"wrong root", edit("config>", "konfig>")},
-        {"no tasksuccess", edit("<tasksuccess flag=\"false\"/>", "<other/>")},
-        {"no pans", edit("pans>", "pens>")},
-        {"no savapath", edit("<savapath", "<savepath")},
-        {"negative count", edit("plancount=\"118\"", "plancount=\"-1\"")},
-        {"count not a number", edit("hascount=\"37\"", "hascount=\"3x\"")},
-        {"time not a number", edit("value=\"1002\"", "value=\"abc\"")},
-        {"negative time", edit("value=\"1002\"", "value=\"-2\"")},
-        {"position not a number", edit("x=\"116.4\"", "x=\"nan\"")},
-        {"lists of different lengths", edit("<time value=\"4000\"/>", "")},
+    const auto flag = [&](const char *to) { return edit("<tasksuccess flag=\"false\"/>", to); };
+    enum { Refused, Done, Resumable };
+    const std::tuple<const char *, QByteArray, int> cases[] = {
+        {"empty", QByteArray(), Refused},
+        {"garbage", "\x01\xff not xml at all", Refused},
+        {"cut in declaration", good.left(20), Refused},
+        {"cut in pans", good.left(good.indexOf("<right") + 8), Refused},
+        {"cut in pose", good.left(good.indexOf("<gpslist") + 3), Refused},
+        {"cut before the end", good.left(good.size() - 4), Refused},
+        {"wrong root", edit("config>", "konfig>"), Refused},
+        {"no tasksuccess", flag("<other/>"), Refused},
+        {"no pans", edit("pans>", "pens>"), Refused},
+        {"no savapath", edit("<savapath", "<savepath"), Refused},
+        {"negative count", edit("plancount=\"118\"", "plancount=\"-1\""), Refused},
+        {"count not a number", edit("hascount=\"37\"", "hascount=\"3x\""), Refused},
+        {"time not a number", edit("value=\"1002\"", "value=\"abc\""), Refused},
+        {"negative time", edit("value=\"1002\"", "value=\"-2\""), Refused},
+        {"position not a number", edit("x=\"116.4\"", "x=\"nan\""), Refused},
+        {"lists of different lengths", edit("<time value=\"4000\"/>", ""), Refused},
+        {"flag true", flag("<tasksuccess flag=\"true\"/>"), Done},
+        {"no flag", flag("<tasksuccess/>"), Resumable},
+        {"flag yes", flag("<tasksuccess flag=\"yes\"/>"), Done},
+        {"element after it", flag("<tasksuccess flag=\"false\"/><x/>"), Resumable},
     };
-    for (const auto &[name, bytes] : cases) {
+    for (const auto &[name, bytes, want] : cases) {
         SCOPED_TRACE(name);
         ASSERT_NE(bytes, good);
-        writeBytes(file, bytes);
+        ASSERT_TRUE(writeFile(file, bytes));
         QString error;
-        EXPECT_FALSE(TaskConfig::read(file, &error));
-        EXPECT_TRUE(error.contains(file)) << error.toStdString();
-        EXPECT_FALSE(error.contains('\n'));
+        const std::optional<TaskConfig> c = TaskConfig::read(file, &error);
+        EXPECT_EQ(c ? c->success ? Done : Resumable : Refused, want);
+        EXPECT_TRUE(c || (error.contains(file) && !error.contains('\n'))) << error.toStdString();
     }
     QString error;
     EXPECT_FALSE(TaskConfig::read(dir.path() + "/none.xml", &error));
     EXPECT_FALSE(error.isEmpty());
-}
 
-/*
- * Only a tasksuccess flag "false", or none, offers a resume (!success);
- * a file without tasksuccess at all is refused (see BadFilesGiveAReason).
- */
-TEST(TaskConfig, ResumeRule)
-{
-    QTemporaryDir dir;
-    const QString file = TaskConfig::path(dir.path());
-    const std::pair<const char *, bool> cases[] = {
-        {"<tasksuccess flag=\"true\"/>", true},
-        {"<tasksuccess flag=\"false\"/>", false},
-        {"<tasksuccess/>", false},
-        {"<tasksuccess flag=\"yes\"/>", true},
-        {"<tasksuccess flag=\"false\"/><x/>", false},
-    };
-    for (const auto &[last, success] : cases) {
-        SCOPED_TRACE(last);
-        writeBytes(file,
-                   QByteArray("<config><pans><left path=\"/l\"/></pans><savapath path=\"/s\"/>") +
-                       last + "</config>");
-        QString error;
-        const std::optional<TaskConfig> c = TaskConfig::read(file, &error);
-        ASSERT_TRUE(c) << error.toStdString();
-        EXPECT_EQ(c->success, success);
-        EXPECT_EQ(c->pans[1].path, "/l"); // missing attributes: empty or 0
-        EXPECT_EQ(c->pans[1].planCount, 0);
-        EXPECT_FALSE(c->pans[1].hasTask);
-        EXPECT_TRUE(c->pose.isEmpty() && !c->sorties && !c->split && !c->usePassword);
-    }
+    /* Missing attributes and elements: empty, 0 or off. */
+    ASSERT_TRUE(writeFile(file, "<config><pans><left path=\"/l\"/></pans><savapath path=\"/s\"/>"
+                                "<tasksuccess/></config>"));
+    const std::optional<TaskConfig> c = TaskConfig::read(file, &error);
+    ASSERT_TRUE(c) << error.toStdString();
+    EXPECT_EQ(c->pans[1].path, "/l");
+    EXPECT_EQ(c->pans[1].planCount, 0);
+    EXPECT_FALSE(c->pans[1].hasTask || c->success);
+    EXPECT_TRUE(c->pose.isEmpty() && !c->sorties && !c->split && !c->usePassword);
 }
 
 } // namespace
