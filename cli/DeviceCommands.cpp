@@ -16,6 +16,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -74,10 +75,21 @@ bool waitUntil(const std::function<bool()> &done, qint64 milliseconds, bool *int
     return true;
 }
 
-/* The camera's configuration and status frames have both come: the mode and the counts. */
-bool statusSeen(q7x_t *camera)
+/* Configuration, position and status frames decoded so far. */
+std::array<uint32_t, 3> reportCounts(q7x_t *camera)
 {
-    return q7x_get_mode(camera) != 0 && q7x_get_index(camera) >= 3;
+    return {q7x_get_frame_count(camera, 'A'), q7x_get_frame_count(camera, 'B'),
+            q7x_get_frame_count(camera, 'C')};
+}
+
+/* A configuration, a position and a status frame have each come since `before`. */
+bool statusSeen(q7x_t *camera, const std::array<uint32_t, 3> &before)
+{
+    const std::array<uint32_t, 3> now = reportCounts(camera);
+    for (size_t i = 0; i < now.size(); ++i)
+        if (now[i] == before[i])
+            return false;
+    return true;
 }
 
 /* Connect and wait for the status frames; a failure's exit status, or Done. */
@@ -91,10 +103,14 @@ int connectForStatus(CameraSession &session, double seconds, bool needIdentity)
     if (needIdentity && !session.waitForIdentity(seconds))
         return CliOutput::interrupted() ? CliOutput::Interrupted
                                         : fail(QStringLiteral("no camera answered"));
+    /* With the identity known, frames decoded before it are not enough: the status frame's
+     * fault bits are read by the firmware generation. */
+    const std::array<uint32_t, 3> before =
+        needIdentity ? reportCounts(session.camera()) : std::array<uint32_t, 3>{};
     bool interrupted = false;
     const qint64 left =
         std::max<qint64>(1000, static_cast<qint64>(seconds * 1000) - clock.elapsed());
-    if (!waitUntil([&] { return statusSeen(session.camera()); }, left, &interrupted))
+    if (!waitUntil([&] { return statusSeen(session.camera(), before); }, left, &interrupted))
         return interrupted ? CliOutput::Interrupted : fail(QStringLiteral("no camera answered"));
     return CliOutput::Done;
 }
@@ -133,14 +149,28 @@ int statusCommand(const CliArgs &args)
 
     QJsonObject document;
     {
+        QElapsedTimer clock;
+        clock.start();
         CameraSession session;
         if (const int status = connectForStatus(session, seconds, true))
             return status;
         q7x_t *camera = session.camera();
-        /* The release date follows the identity in a reply of its own. */
+        /* The release date follows the identity in a reply of its own: asked again while it
+         * is missing, within what is left of the time. */
         bool interrupted = false;
-        waitUntil([&] { return !CameraFields::text(camera->release_date).isEmpty(); }, 1000,
-                  &interrupted);
+        QElapsedTimer asked;
+        waitUntil(
+            [&] {
+                if (!CameraFields::text(camera->release_date).isEmpty())
+                    return true;
+                if (!asked.isValid() || asked.elapsed() >= 500) {
+                    q7x_get_builddate(camera);
+                    asked.start();
+                }
+                return false;
+            },
+            std::max<qint64>(1000, static_cast<qint64>(seconds * 1000) - clock.elapsed()),
+            &interrupted);
 
         const int major = load(camera->version_major);
         const int minor = load(camera->version_minor);
@@ -345,6 +375,7 @@ int strategyCommand(const CliArgs &args)
     Outcome outcome;
     QString reported;
     bool matches = false;
+    bool answered = false;
     {
         CameraSession session;
         if (const int status = connectForStatus(session, 10, false))
@@ -357,20 +388,21 @@ int strategyCommand(const CliArgs &args)
         if (!args.has(QStringLiteral("yes")) &&
             !CliOutput::confirm(QStringLiteral("Switch the camera's work mode to this strategy?")))
             return fail(QStringLiteral("nothing sent"));
-        const uint32_t sentAt = q7x_get_index(camera);
+        const uint32_t sentAt = q7x_get_frame_count(camera, 'A');
         if (q7x_set_work_param(camera, &outcome.record) < 0)
             return fail(QStringLiteral("the record could not be sent to the camera"));
-        /* Read back from a round of frames that came after the record went out. */
+        /* Read back from a configuration frame that came after the record went out. */
         bool interrupted = false;
         matches = waitUntil(
             [&] {
                 const q7x_work_param_t back = reportedRecord(camera);
-                return q7x_get_index(camera) >= sentAt + 3 &&
+                return q7x_get_frame_count(camera, 'A') > sentAt &&
                        std::memcmp(&back, &outcome.record, sizeof back) == 0;
             },
             10000, &interrupted);
         if (interrupted)
             return CliOutput::Interrupted;
+        answered = q7x_get_frame_count(camera, 'A') > sentAt;
         reported = StrategyRecords::hex(reportedRecord(camera));
     }
     const QString sent = StrategyRecords::hex(outcome.record);
@@ -381,6 +413,8 @@ int strategyCommand(const CliArgs &args)
                          {QStringLiteral("matches"), matches}});
     else
         CliOutput::line(QStringLiteral("sent %1 strategy %2").arg(input.kind, sent));
+    if (!answered)
+        return fail(QStringLiteral("the camera reported nothing within 10 s of the record"));
     if (!matches)
         return fail(QStringLiteral("the camera reports %1, not the record sent").arg(reported));
     if (!args.has(QStringLiteral("json")))

@@ -22,20 +22,20 @@ using CliOutput::fail;
 
 const char posUsage[] =
     "usage: orvex-cli pos SUBCOMMAND ...\n"
-    "  list [--json]                          the camera's POS slots 1-14\n"
+    "  list [--timeout S] [--json]            the camera's POS slots 1-14\n"
     "  download ID... --out PATH [--per-lens] [--timeout S] [--json]\n"
     "                                         fetch the listed rows into tables; one ID is saved\n"
     "                                         as PATH, several as PATH's stem + ID + \".xls\"\n"
-    "  delete ID... [--json]                  delete slots on the camera, then list again\n"
+    "  delete ID... [--timeout S] [--json]    delete slots on the camera, then list again\n"
     "  usb [--volume DIR] [--record-size 32|52] [--json]\n"
     "                                         the files of the USB POS volume (label KORVELLAPOS)\n"
     "  export ID... --out PATH [--per-lens] [--volume DIR] [--record-size 32|52] [--json]\n"
     "                                         tables from USB POS files, into PATH's folder\n"
     "  read TABLE... [--json]                 what the image data service reads from tables\n"
     "Without --record-size the record size comes from the connected camera's serial number.\n"
-    "--per-lens also writes the five lens tables (52-byte records). A download that receives\n"
-    "nothing for --timeout seconds (default 30) fails. Exit 0 done, 1 failed, 2 bad usage,\n"
-    "130 interrupted.\n";
+    "--per-lens also writes the five lens tables (52-byte records). A listing or download that\n"
+    "receives nothing for --timeout seconds (default 30) fails. Exit 0 done, 1 failed, 2 bad\n"
+    "usage, 130 interrupted.\n";
 
 /* IDs as `pos list` and `pos usb` print them (1-based), each a row index. */
 bool parseIds(const QStringList &words, int count, QList<int> *rows, QString *error)
@@ -100,8 +100,50 @@ struct ListedCamera {
     PosSequencer sequencer;
 };
 
+/* --timeout in seconds (default 30); a failure's exit status, or Done. */
+int readTimeout(const CliArgs &args, double *timeout)
+{
+    bool ok = true;
+    *timeout = args.value(QStringLiteral("timeout"), QStringLiteral("30")).toDouble(&ok);
+    if (!ok || *timeout <= 0)
+        return fail(QStringLiteral("--timeout: '%1' is no number of seconds")
+                        .arg(args.value(QStringLiteral("timeout"))),
+                    CliOutput::Usage);
+    return CliOutput::Done;
+}
+
+/*
+ * Tick the sequencer while it deletes and lists. A camera that lists no slot for `timeout`
+ * seconds fails the listing; a failure's exit status, or Done.
+ */
+int waitForListing(PosSequencer &sequencer, double timeout)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QElapsedTimer sinceListed;
+    sinceListed.start();
+    qsizetype listed = 0;
+    while (sequencer.isDeleting() || sequencer.isListing()) {
+        sequencer.tick();
+        if (!pauseBriefly())
+            return CliOutput::Interrupted;
+        if (sequencer.isDeleting() || sequencer.deviceList().size() != listed) {
+            listed = sequencer.deviceList().size();
+            sinceListed.restart();
+        }
+        if (sinceListed.elapsed() > timeout * 1000)
+            return fail(QStringLiteral("timed out: the camera listed no POS slot for %1 s "
+                                       "(%2 of 14 listed)")
+                            .arg(timeout)
+                            .arg(listed));
+        if (clock.elapsed() > 120000)
+            return fail(QStringLiteral("the camera did not list its POS files within 120 s"));
+    }
+    return CliOutput::Done;
+}
+
 /* Connect, list the slots, and check that every row asked for is listed. */
-int connectAndList(ListedCamera &camera, const QList<int> &rows = {})
+int connectAndList(ListedCamera &camera, double timeout, const QList<int> &rows = {})
 {
     QString error;
     if (!camera.session.open(&error))
@@ -113,15 +155,8 @@ int connectAndList(ListedCamera &camera, const QList<int> &rows = {})
     camera.sequencer.setRecordSize(camera.session.recordSize());
     camera.sequencer.setFirmware(camera.session.firmware());
     camera.sequencer.startListing();
-    QElapsedTimer clock;
-    clock.start();
-    while (camera.sequencer.isListing()) {
-        camera.sequencer.tick();
-        if (!pauseBriefly())
-            return CliOutput::Interrupted;
-        if (clock.elapsed() > 120000)
-            return fail(QStringLiteral("the camera did not list its POS files within 120 s"));
-    }
+    if (const int status = waitForListing(camera.sequencer, timeout))
+        return status;
     for (int row : rows)
         if (row >= camera.sequencer.deviceList().size())
             return fail(QStringLiteral("no file with ID %1 on the camera").arg(row + 1));
@@ -130,8 +165,11 @@ int connectAndList(ListedCamera &camera, const QList<int> &rows = {})
 
 int posList(const CliArgs &args)
 {
+    double timeout = 0;
+    if (const int status = readTimeout(args, &timeout))
+        return status;
     ListedCamera camera;
-    if (const int status = connectAndList(camera))
+    if (const int status = connectAndList(camera, timeout))
         return status;
     printList(camera.sequencer.deviceList(), camera.session.recordSize(),
               args.has(QStringLiteral("json")));
@@ -143,20 +181,16 @@ int posDownload(const CliArgs &args)
     const QString out = args.value(QStringLiteral("out"));
     if (out.isEmpty())
         return fail(QStringLiteral("pos download needs --out PATH"), CliOutput::Usage);
-    bool ok = true;
-    const double timeout =
-        args.value(QStringLiteral("timeout"), QStringLiteral("30")).toDouble(&ok);
-    if (!ok || timeout <= 0)
-        return fail(QStringLiteral("--timeout: '%1' is no number of seconds")
-                        .arg(args.value(QStringLiteral("timeout"))),
-                    CliOutput::Usage);
+    double timeout = 0;
+    if (const int status = readTimeout(args, &timeout))
+        return status;
     QList<int> rows;
     QString error;
     if (!parseIds(args.positionals(), -1, &rows, &error))
         return fail(error, CliOutput::Usage);
 
     ListedCamera camera;
-    if (const int status = connectAndList(camera, rows))
+    if (const int status = connectAndList(camera, timeout, rows))
         return status;
     PosSequencer &sequencer = camera.sequencer;
     sequencer.setStallTimeout(static_cast<int>(timeout * 1000));
@@ -230,21 +264,21 @@ int posDownload(const CliArgs &args)
 
 int posDelete(const CliArgs &args)
 {
+    double timeout = 0;
+    if (const int status = readTimeout(args, &timeout))
+        return status;
     QList<int> rows;
     QString error;
     if (!parseIds(args.positionals(), -1, &rows, &error))
         return fail(error, CliOutput::Usage);
     ListedCamera camera;
-    if (const int status = connectAndList(camera, rows))
+    if (const int status = connectAndList(camera, timeout, rows))
         return status;
     PosSequencer &sequencer = camera.sequencer;
     sequencer.startDelete(rows);
     /* Deleting, then the fresh listing that follows it. */
-    while (sequencer.isDeleting() || sequencer.isListing()) {
-        sequencer.tick();
-        if (!pauseBriefly())
-            return CliOutput::Interrupted;
-    }
+    if (const int status = waitForListing(sequencer, timeout))
+        return status;
     printList(sequencer.deviceList(), camera.session.recordSize(),
               args.has(QStringLiteral("json")));
     return CliOutput::Done;
@@ -488,10 +522,11 @@ int runPos(const QStringList &words)
     const OptionSpec perLens{QStringLiteral("per-lens"), false};
     const OptionSpec volume{QStringLiteral("volume"), true};
     const OptionSpec recordSize{QStringLiteral("record-size"), true};
+    const OptionSpec timeout{QStringLiteral("timeout"), true};
     const Subcommand subcommands[] = {
-        {"list", posList, {json}},
-        {"download", posDownload, {json, out, perLens, {QStringLiteral("timeout"), true}}},
-        {"delete", posDelete, {json}},
+        {"list", posList, {json, timeout}},
+        {"download", posDownload, {json, out, perLens, timeout}},
+        {"delete", posDelete, {json, timeout}},
         {"usb", posUsb, {json, volume, recordSize}},
         {"export", posExport, {json, out, perLens, volume, recordSize}},
         {"read", posRead, {json}},

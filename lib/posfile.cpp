@@ -111,6 +111,15 @@ bool download_short(PosManager *pm)
     return repairable(pm) && expected > 0 && posfile_load(mgr->bytes_received) < expected;
 }
 
+/* The download is over, whole or short: close its main table (lock held). */
+void finish_download(PosManager *pm, FILE *table)
+{
+    posfile_store(pm->pub.transfer_state, POSFILE_FINISHED);
+    posfile_store(pm->pub.main_table, nullptr);
+    posfile_reset_download(pm, PosDownload::none);
+    fclose(table);
+}
+
 int handle_entry(PosManager *pm, const uint8_t *f)
 {
     posfile_manager_t *mgr = &pm->pub;
@@ -139,11 +148,8 @@ int handle_entry(PosManager *pm, const uint8_t *f)
                    posfile_load(mgr->expected_size));
         }
         posfile_store(mgr->transfer_state, POSFILE_FINISHED);
-        if (FILE *table = posfile_load(mgr->main_table)) {
-            posfile_store(mgr->main_table, nullptr);
-            posfile_reset_download(pm, PosDownload::none);
-            fclose(table);
-        }
+        if (FILE *table = posfile_load(mgr->main_table))
+            finish_download(pm, table);
         return 0;
     }
     if (!valid_number(number))
@@ -173,9 +179,32 @@ int handle_record(PosManager *pm, const uint8_t *f)
     FILE *table = posfile_load(mgr->main_table);
     if (!table)
         return -1;
-    posfile_write_o_row(table, f);
-    posfile_store(mgr->bytes_received, posfile_load(mgr->bytes_received) + POSFILE_RECORD_SHORT);
     count_record_frame(mgr);
+    /*
+     * Plain records carry no offset, only the camera's record ID, which rises
+     * through a file. The same record again is a repeated datagram: dropped.
+     * An ID that does not rise came out of order, which a plain download
+     * cannot put right: it ends short rather than write rows in the wrong
+     * order (the images are matched to the rows by their order).
+     */
+    constexpr size_t record_at = 4;
+    if (pm->have_plain_record) {
+        if (std::memcmp(f + record_at, pm->plain_record, sizeof pm->plain_record) == 0)
+            return 0;
+        const auto id = [](const uint8_t *r) { return static_cast<uint16_t>(r[0] << 8 | r[1]); };
+        if (static_cast<int16_t>(id(f + record_at) - id(pm->plain_record)) <= 0) {
+            printf("Error: posfile: record %d of file %u came after record %d; the download "
+                   "ends short.\n",
+                   static_cast<int16_t>(id(f + record_at)), posfile_load(mgr->current_file),
+                   static_cast<int16_t>(id(pm->plain_record)));
+            finish_download(pm, table);
+            return 0;
+        }
+    }
+    posfile_write_o_row(table, f);
+    std::memcpy(pm->plain_record, f + record_at, sizeof pm->plain_record);
+    pm->have_plain_record = true;
+    posfile_store(mgr->bytes_received, posfile_load(mgr->bytes_received) + POSFILE_RECORD_SHORT);
     return 0;
 }
 
@@ -209,8 +238,10 @@ int handle_offset_record(PosManager *pm, const uint8_t *f)
      * camera is back at the offset wanted. If the stream goes back while
      * the request is outstanding, the camera has restarted and its first
      * record was lost too: ask again, or the download would wait forever.
+     * A repeat below the bytes received is no such restart: asking again
+     * for each would restart the camera's stream over and over.
      */
-    if (repairable(pm) && (!pm->rerequest || offset <= pm->last_offset)) {
+    if (repairable(pm) && (!pm->rerequest || (offset > received && offset <= pm->last_offset))) {
         fprintf(stderr,
                 "此时有丢数据的情况,此时有丢数据的情况，此时有丢数据的情况，此时有丢数据的情况,"
                 "此时有丢数据的情况,收到offset:%d,currentOFrmTotalSize:%d\n",
@@ -238,6 +269,7 @@ void posfile_reset_download(PosManager *pm, PosDownload download)
     pm->last_offset = 0;
     pm->success_sent = false;
     pm->early_ends = 0;
+    pm->have_plain_record = false;
     pm->q_frames = 0;
     pm->watched_frames = 0;
     pm->watched_since = std::chrono::steady_clock::now();

@@ -58,6 +58,9 @@ struct PosManager {
     uint8_t success_file;
     /* End markers that came while the download was short, since the last record accepted. */
     uint8_t early_ends;
+    /* The last record of a plain download written, once one was (bytes 4-34 of its frame). */
+    bool have_plain_record;
+    uint8_t plain_record[POSFILE_O_FRAME_LEN - 5];
 
     /* Watchdog of posfile_process: 'Q' frames of this download, as seen at the last poll. */
     uint64_t q_frames;

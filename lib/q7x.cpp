@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 
 static_assert(sizeof(q7x_work_param_t) == 24, "the work-parameter record is 24 bytes on the wire");
 static_assert(offsetof(q7x_work_param_t, power_on_delay) == 6);
@@ -172,9 +173,25 @@ void mark_valid(q7x_t *cam)
     std::atomic_ref<uint32_t>(cam->flags).fetch_or(Q7X_FLAG_VALID, std::memory_order_relaxed);
 }
 
-void count_frame(q7x_t *cam)
+/* The handle and what the program reads only through getters: frames decoded per letter. */
+struct Q7xHandle {
+    q7x_t pub; /* must stay first: the program holds &pub */
+    uint32_t frames[std::size(CAMERA_LETTERS)];
+};
+static_assert(std::is_standard_layout_v<Q7xHandle>, "the public record must be at offset 0");
+
+/* Count a decoded frame of CAMERA_LETTERS[k]. */
+void count_letter(q7x_t *cam, size_t k)
+{
+    std::atomic_ref<uint32_t>(reinterpret_cast<Q7xHandle *>(cam)->frames[k])
+        .fetch_add(1, std::memory_order_relaxed);
+}
+
+/* Count a decoded 'A', 'B' or 'C' frame (CAMERA_LETTERS[k]). */
+void count_frame(q7x_t *cam, size_t k)
 {
     std::atomic_ref<uint32_t>(cam->index).fetch_add(1, std::memory_order_relaxed);
+    count_letter(cam, k);
 }
 
 int on_config(void *context, const uint8_t *frame, int length)
@@ -188,7 +205,7 @@ int on_config(void *context, const uint8_t *frame, int length)
     store_work_param(cam->reported_param, frame + CONFIG_PARAM_AT);
     put(cam->config_byte34, frame[34]);
     mark_valid(cam);
-    count_frame(cam);
+    count_frame(cam, 0);
     return 0;
 }
 
@@ -212,7 +229,7 @@ int on_position(void *context, const uint8_t *frame, int length)
         flags.fetch_or(Q7X_FLAG_GPS_FIX, std::memory_order_relaxed);
     else
         flags.fetch_and(~Q7X_FLAG_GPS_FIX, std::memory_order_relaxed);
-    count_frame(cam);
+    count_frame(cam, 1);
     return 0;
 }
 
@@ -252,7 +269,7 @@ int on_status(void *context, const uint8_t *frame, int length)
     put(cam->option_word, be16(frame, 27));
     put(cam->status_byte32, frame[32]);
     put(cam->status_byte34_copy, frame[34]);
-    count_frame(cam);
+    count_frame(cam, 2);
     return 0;
 }
 
@@ -282,6 +299,7 @@ int on_identity(void *context, const uint8_t *frame, int length)
         printf("Get Release-Date: %s\n", date);
     }
     mark_valid(cam);
+    count_letter(cam, 3);
     return 0;
 }
 
@@ -330,7 +348,7 @@ TAVRIN_API q7x_t *q7x_alloc(rvtele_t *tele)
         printf("Error: q7x_alloc: no link.\n");
         return nullptr;
     }
-    auto *cam = static_cast<q7x_t *>(std::calloc(1, sizeof(q7x_t)));
+    auto *cam = static_cast<q7x_t *>(std::calloc(1, sizeof(Q7xHandle)));
     if (!cam) {
         printf("Error: q7x_alloc failed Out of Memory.\n");
         return nullptr;
@@ -449,6 +467,14 @@ TAVRIN_API q7x_work_param_t *q7x_get_work_param(q7x_work_param_t *dst, q7x_t *ca
 TAVRIN_API int q7x_get_valid(q7x_t *cam)
 {
     return cam ? static_cast<int>(get(cam->flags) & Q7X_FLAG_VALID) : 0;
+}
+
+TAVRIN_API uint32_t q7x_get_frame_count(q7x_t *cam, int letter)
+{
+    for (size_t k = 0; cam && k < std::size(CAMERA_LETTERS); ++k)
+        if (CAMERA_LETTERS[k] == letter)
+            return get(reinterpret_cast<Q7xHandle *>(cam)->frames[k]);
+    return 0;
 }
 
 } // extern "C"

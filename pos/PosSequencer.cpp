@@ -128,6 +128,8 @@ void PosSequencer::listStep()
         std::printf("Error: POS slot %d did not answer; skipped.\n", m_listSlot);
         ++m_listSlot;
         m_failures = 0;
+        /* The next slot waits for the camera to be heard again: a silent camera skips none. */
+        clearCameraValid();
     }
     ++m_failures;
     if (m_listSlot > POSFILE_MAX_FILES) {

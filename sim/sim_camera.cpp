@@ -84,6 +84,8 @@ Camera::Camera(const Options &options) : options_(options)
     params_[20] = 20;
     params_[22] = 0x2C; /* 300 tenths of a metre */
     params_[23] = 0x01;
+    for (long i = 0; i < options.exposures; ++i)
+        expose();
 }
 
 bool Camera::firmware_new() const

@@ -68,6 +68,7 @@ const char *usage_text()
            "  --release-date D    release date, 10 characters (default 2016-08-25)\n"
            "  --satellites N      satellites in view (default 12)\n"
            "  --faulty 1,3        still cameras that are at fault\n"
+           "  --exposures N       photographs taken before the start (default 0)\n"
            "  --no-landing-gear   report no landing-gear signal\n"
            "  --rate HZ           status rounds per second (default 4)\n"
            "  --pos-rate N        POS records sent per second in a download (default 4000)\n"
@@ -78,6 +79,8 @@ const char *usage_text()
            "  --corrupt P         probability of a wrong checksum\n"
            "  --silent-after S    fall silent S seconds after the hello\n"
            "  --silent-after-records N  fall silent once N POS records have been sent\n"
+           "  --silent-on XX      fall silent when a command with sub-command XX (hex: 34 work\n"
+           "                      parameters, 31 test exposure, 26 POS slot) arrives, unanswered\n"
            "  --short-file N      POS file N ends half-way: its last records never come\n"
            "  --seed N            seed of the fault generator (default 1)\n"
            "  --verbose           log every frame received\n"
@@ -130,6 +133,8 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
         } else if (name == "--satellites") {
             ok = to_long(value, 0, 255, number);
             options.satellites = static_cast<int>(number);
+        } else if (name == "--exposures") {
+            ok = to_long(value, 0, 65535, options.exposures);
         } else if (name == "--faulty") {
             ok = parse_cameras(value, options.faulty_cameras);
         } else if (name == "--rate") {
@@ -151,6 +156,9 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error, 
         } else if (name == "--silent-after-records") {
             ok = to_long(value, 0, 0x7fffffff, number);
             options.faults.silent_after_records = number;
+        } else if (name == "--silent-on") {
+            ok = to_long(value, 0, 255, number, 16);
+            options.faults.silent_on = static_cast<int>(number);
         } else if (name == "--short-file") {
             ok = to_long(value, 1, 14, number);
             options.short_file = static_cast<int>(number);

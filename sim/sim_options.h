@@ -16,6 +16,7 @@ struct FaultOptions {
     double corrupt = 0;             /* sent with a wrong checksum */
     double silent_after = -1;       /* seconds after the hello; then nothing is sent (< 0: never) */
     long silent_after_records = -1; /* POS records sent; then nothing is sent (< 0: never) */
+    int silent_on = -1; /* sub-command of a command frame; from its arrival nothing is sent */
 };
 
 struct Options {
@@ -27,6 +28,7 @@ struct Options {
     std::string release_date = "2016-08-25";
     int satellites = 12;
     unsigned faulty_cameras = 0; /* bit i: camera i + 1 is faulty */
+    long exposures = 0;          /* photographs taken before the simulation starts */
     bool landing_gear = true;    /* the status frame's landing-gear signal */
     double status_rate = 4;      /* status rounds ('A', 'B', 'C') per second */
     double pos_rate = 4000;      /* POS records sent per second during a download */

@@ -68,6 +68,8 @@ double Server::seconds() const
 
 bool Server::silent() const
 {
+    if (silenced_)
+        return true;
     if (options_.faults.silent_after_records >= 0 &&
         pos_.records_sent() >= options_.faults.silent_after_records)
         return true;
@@ -114,6 +116,8 @@ void Server::on_frame(const Bytes &frame, const sockaddr_in &from)
     }
     if (frame[3] != 'C' || frame.size() != kCommandFrameLength)
         return;
+    if (frame[4] == options_.faults.silent_on)
+        silenced_ = true;
     if (PosStore::handles(frame[4]))
         send(pos_.on_command(frame));
     else

@@ -47,6 +47,7 @@ private:
     sockaddr_in peer_{};
     std::chrono::steady_clock::time_point start_;
     double hello_at_ = 0;
+    bool silenced_ = false; /* the command of --silent-on has arrived */
 };
 
 } // namespace q7sim

@@ -274,6 +274,15 @@ TAVRIN_API q7x_work_param_t *q7x_get_work_param(q7x_work_param_t *dst, q7x_t *ca
 /** @return 1 once any camera frame was handled, else 0 */
 TAVRIN_API int q7x_get_valid(q7x_t *cam);
 
+/**
+ * How many frames of one letter the handle (made by q7x_alloc) has decoded:
+ * 'A' configuration, 'B' position, 'C' status, 'R' identity answers. Any
+ * thread. A caller that needs a report made after some event compares the
+ * counts before and after.
+ * @return the count; 0 for NULL or another letter
+ */
+TAVRIN_API uint32_t q7x_get_frame_count(q7x_t *cam, int letter);
+
 /* ------------------------------------------------------------------------ */
 /* Survey calculations and geodesy                                          */
 /* ------------------------------------------------------------------------ */

@@ -83,27 +83,6 @@ void send_goto_loader(rvtele_t *link)
     ASSERT_EQ(rvtele_send(link, frame, sizeof frame), 11);
 }
 
-TEST(LinkWithSimulator, HelloStartsTheStatusFramesAndAddressedAnswersReachV2Processors)
-{
-    SimProcess sim({"--rate", "20"});
-    ASSERT_TRUE(sim.running()) << sim.error();
-    SimLink simlink(sim);
-    ASSERT_EQ(rvtele_start(simlink.link), 0);
-
-    /* The simulator speaks only after it has been greeted. */
-    ASSERT_TRUE(wait_for(simlink.status.count, 6));
-    send_goto_loader(simlink.link);
-    ASSERT_TRUE(wait_for(simlink.loader.count, 1));
-
-    std::lock_guard<std::mutex> guard(simlink.loader.lock);
-    const auto &answer = simlink.loader.frames.front();
-    EXPECT_EQ(answer[7], 0xF1);
-    EXPECT_EQ(answer[9], 0x01); /* loader ready */
-    EXPECT_EQ(simlink.status.invalid.load(), 0);
-    EXPECT_EQ(simlink.loader.invalid.load(), 0);
-    rvtele_stop(simlink.link);
-}
-
 TEST(LinkWithSimulator, FaultyRadioDeliversOnlyValidFramesAndKeepsRunning)
 {
     SimProcess sim({"--rate", "100", "--loss", "0.2", "--duplicate", "0.2", "--reorder", "0.2",

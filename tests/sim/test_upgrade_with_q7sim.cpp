@@ -1,27 +1,18 @@
 /*
- * Firmware upgrades against the simulated camera's loader over real UDP, and
- * the simulated loader itself: it must accept only a complete image with the
- * announced length and CRC, so that it can judge the library.
+ * Firmware upgrades by orvex-cli against the simulated camera's loader with
+ * every fault of the radio, and the simulated loader itself: it must accept
+ * only a complete image with the announced length and CRC, so that it can
+ * judge the upgrade.
  */
+#include "exchange_table.h"
 #include "sim_loader.h"
-#include "sim_process.h"
-#include "tavrin/tavrin.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 
 Bytes firmware(size_t n, uint32_t seed)
@@ -34,98 +25,38 @@ Bytes firmware(size_t n, uint32_t seed)
     return out;
 }
 
-class UpgradeWithSimulator : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/q7sim-upg-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+/* The exchange's time-out for the rows that stall, and a margin for starting programs. */
+constexpr qint64 stallMs = 2000;
+constexpr qint64 marginMs = 10000;
 
-    std::string path(const char *name) const { return (dir_ / name).string(); }
-
-    static Bytes read(const std::string &file)
-    {
-        std::ifstream in(file, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-
-    /*
-     * Upgrade `image` through q7sim started with `faults`, as the upgrade page
-     * does it; returns what the loader wrote once it accepted the image.
-     */
-    Bytes upgrade(const Bytes &image, const std::vector<std::string> &faults)
-    {
-        const std::string source = path("firmware.bin");
-        std::ofstream(source, std::ios::binary)
-            .write(reinterpret_cast<const char *>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
-        std::vector<std::string> args = {"--loader-image", path("received.bin")};
-        args.insert(args.end(), faults.begin(), faults.end());
-        SimProcess sim(args);
-        EXPECT_TRUE(sim.running()) << sim.error();
-        if (!sim.running())
-            return {};
-
-        testing::internal::CaptureStdout();
-        rvtele_module_init();
-        rvtele_t *link =
-            rvtele_alloc(RVCOMM_MAGIC_NETWORK, "127.0.0.1", sim.port(), TAVRIN_RING_CAPACITY);
-        EXPECT_EQ(rvtele_start(link), 0);
-        rvupgrader_t *up = rvupgrader_request(link, RVUPGRADER_MSG_ID);
-        rvupgrader_prepare_firmware(up, source.c_str(), 0, 0, "0");
-        EXPECT_EQ(rvupgrader_start(up), 0);
-        rvupgrader_set(up);
-
-        /* Poll as the progress dialog does. */
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (rvupgrader_get_stage(up) != RVUPGRADER_DONE &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-
-        stage_ = rvupgrader_get_stage(up);
-        progress_ = rvupgrader_get_progress(up);
-        finished_ = rvupgrader_get_rev(up);
-        loader_status_ =
-            std::atomic_ref<uint32_t>(link->loader_status).load(std::memory_order_relaxed);
-        rvupgrader_stop(up);
-        rvupgrader_request(nullptr, RVUPGRADER_MSG_ID);
-        rvtele_free(link);
-        rvtele_module_exit();
-        testing::internal::GetCapturedStdout();
-        return read(path("received.bin"));
-    }
-
-    fs::path dir_;
-    int stage_ = -1;
-    int progress_ = -1;
-    int finished_ = -1;
-    uint32_t loader_status_ = 0;
-};
-
-TEST_F(UpgradeWithSimulator, ImageArrivesWholeAndTheUpgradeCompletes)
+TEST(ExchangeUnderFaults, FirmwareUpgrade)
 {
-    const Bytes image = firmware(3000, 1); /* 15 blocks, the last one of 200 bytes */
-    const Bytes received = upgrade(image, {});
-    EXPECT_EQ(stage_, RVUPGRADER_DONE);
-    EXPECT_EQ(progress_, 100);
-    EXPECT_EQ(finished_, 1);
-    EXPECT_EQ(loader_status_, 1u); /* the loader's "ready" status */
-    EXPECT_EQ(received, image);
-}
-
-TEST_F(UpgradeWithSimulator, ImageSurvivesALossyLinkThroughResends)
-{
-    /* A short last block, and answers lost, repeated and held back. */
-    const Bytes image = firmware(2345, 2);
-    const Bytes received = upgrade(image, {"--loss", "0.2", "--duplicate", "0.2", "--reorder",
-                                           "0.2", "--corrupt", "0.05", "--seed", "11"});
-    EXPECT_EQ(stage_, RVUPGRADER_DONE);
-    EXPECT_EQ(progress_, 100);
-    EXPECT_EQ(finished_, 1);
-    EXPECT_EQ(received, image);
+    /* Six blocks, the last one of 50 bytes. */
+    const Bytes image = firmware(1050, 1);
+    QTemporaryDir source;
+    const QString file = source.filePath(QStringLiteral("firmware.bin"));
+    std::ofstream(file.toStdString(), std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    const QStringList stall = {"--timeout", QString::number(stallMs / 1000)};
+    runExchange(
+        {{"upgrade", file, "--yes"}, {"--loader-image", "{dir}/received.bin"}, stallMs + marginMs},
+        radioFaults({
+            /* A loader that takes the announce and acknowledges nothing, or stops half-way. */
+            {{"--loader-stall-at", "0"}, "the upgrade stopped progressing", stall},
+            {{"--loader-stall-at", "600"}, "the upgrade stopped progressing", stall},
+        }),
+        [&](const FaultRow &row, const CliRun &run, const CliRun &, const QString &dir) {
+            /* The loader keeps only a whole image with the announced length and CRC. */
+            const std::string received = dir.toStdString() + "/received.bin";
+            if (row.failure) {
+                EXPECT_FALSE(fs::exists(received));
+                return;
+            }
+            std::ifstream in(received, std::ios::binary);
+            EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), image);
+            EXPECT_TRUE(run.err.contains(QStringLiteral("upgrade: 100%"))) << run.err.toStdString();
+        });
 }
 
 /* The simulated loader on its own: frames in, answers out. */
