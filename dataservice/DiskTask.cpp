@@ -622,8 +622,9 @@ void work(DiskTask *task)
         task->hooks.ended();
 }
 
-/* Load the task file: its list, and its counters into the record. */
-bool loadTaskFile(DiskTask *task, QString *error)
+} // namespace
+
+bool disk_task_load(DiskTask *task, QString *error)
 {
     disk_task_t &record = task->record;
     const QString path = text(record.task_file, sizeof record.task_file);
@@ -645,9 +646,13 @@ bool loadTaskFile(DiskTask *task, QString *error)
         stored.next_index > stored.file_num)
         return damaged(
             QStringLiteral("%1 of %2 files done").arg(stored.next_index).arg(stored.file_num));
+    /* The list must be there before room is made for it: a damaged count asks for gigabytes. */
+    const size_t listBytes = static_cast<size_t>(stored.file_num) * sizeof(file_info_t);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || static_cast<size_t>(info.st_size) < sizeof stored + listBytes)
+        return damaged(QStringLiteral("its file list is short"));
     auto run = std::make_unique<DiskTaskRun>();
     run->files.resize(static_cast<size_t>(stored.file_num));
-    const size_t listBytes = run->files.size() * sizeof(file_info_t);
     if (readFull(fd, reinterpret_cast<char *>(run->files.data()), listBytes) !=
         static_cast<ssize_t>(listBytes))
         return damaged(QStringLiteral("its file list is short"));
@@ -676,9 +681,11 @@ bool loadTaskFile(DiskTask *task, QString *error)
     return true;
 }
 
+namespace {
+
 bool startWorker(DiskTask *task, int disk, QString *error, bool resumed = false)
 {
-    if (!loadTaskFile(task, error)) {
+    if (!disk_task_load(task, error)) {
         std::printf("load %d disk task file error.\n", disk);
         return false;
     }

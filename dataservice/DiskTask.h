@@ -170,6 +170,13 @@ struct DiskTask {
 int disk_task_create(DiskTask *task, int disk, QString *error = nullptr);
 /* Load the existing task file and start the worker at its next index. */
 int disk_task_resume(DiskTask *task, int disk, QString *error = nullptr);
+/*
+ * Load the task file the record names, as create and resume do before they start the
+ * worker: its file list into a new `run` (the file left open for the worker) and its
+ * counters into the record. False with the reason in `error` when it cannot be opened or
+ * is damaged; the task is then unchanged.
+ */
+bool disk_task_load(DiskTask *task, QString *error);
 /* Clear running and wait for the worker to end its current file. 0. */
 int disk_task_stop(DiskTask *task, int disk);
 

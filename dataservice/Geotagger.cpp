@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <stdexcept>
 
@@ -219,12 +220,49 @@ void writePosition(Exiv2::ExifData &exif, const GeoPosition &pos)
 
 using ExifEdit = std::function<void(Exiv2::ExifData &)>;
 
+/* The tags an edit writes (writePosition's FocalLength only when the photo has none). */
+using ExifKeys = std::initializer_list<const char *>;
+const ExifKeys positionKeys = {"Exif.GPSInfo.GPSLatitudeRef",  "Exif.GPSInfo.GPSLatitude",
+                               "Exif.GPSInfo.GPSLongitudeRef", "Exif.GPSInfo.GPSLongitude",
+                               "Exif.GPSInfo.GPSAltitudeRef",  "Exif.GPSInfo.GPSAltitude",
+                               "Exif.GPSInfo.GPSVersionID",    "Exif.Photo.FocalLength"};
+const ExifKeys orientationKeys = {"Exif.Image.Orientation"};
+
 /*
- * The image `bytes` of `type` with its EXIF changed by `edit`, as the library
- * writes it; `info` (when given) is read from the written metadata. Throws on
- * failure.
+ * Throws unless the image `written` of `type` reads back with the EXIF of `edited`: the
+ * tags `keys` with their values, and the fields of the photo information line. The
+ * library patches a damaged EXIF in place where it can, and drops the EXIF chunk of a
+ * damaged PNG without IHDR: either can leave a photo without the new tags or without tags
+ * it had.
  */
-QByteArray rewriteMetadata(const QByteArray &bytes, int type, const ExifEdit &edit, PhotoInfo *info)
+void checkWritten(const QByteArray &written, int type, const Exiv2::Image &edited, ExifKeys keys)
+{
+    const auto image = openImage(written, type);
+    image->readMetadata();
+    for (const char *key : keys) {
+        const auto meant = findTag(edited.exifData(), key);
+        if (meant == edited.exifData().end())
+            continue;
+        const auto back = findTag(image->exifData(), key);
+        if (back == image->exifData().end() || back->toString() != meant->toString())
+            throw std::runtime_error(std::string("the EXIF written does not read back: ") + key);
+    }
+    PhotoInfo meant;
+    PhotoInfo back;
+    fillInfo(edited, &meant);
+    fillInfo(*image, &back);
+    if (back.make != meant.make || back.model != meant.model ||
+        back.focalLength != meant.focalLength || back.dateTimeOriginal != meant.dateTimeOriginal)
+        throw std::runtime_error("the EXIF written does not read back: the camera's tags");
+}
+
+/*
+ * The image `bytes` of `type` with its EXIF changed by `edit`, which writes the
+ * tags `keys`, as the library writes it and checked to read back so; `info`
+ * (when given) is read from the written metadata. Throws on failure.
+ */
+QByteArray rewriteMetadata(const QByteArray &bytes, int type, const ExifEdit &edit, ExifKeys keys,
+                           PhotoInfo *info)
 {
     Exiv2::Image::AutoPtr image = openImage(bytes, type);
     image->readMetadata();
@@ -241,6 +279,7 @@ QByteArray rewriteMetadata(const QByteArray &bytes, int type, const ExifEdit &ed
     io.close();
     if (got != size)
         throw std::runtime_error("cannot read the written photo back");
+    checkWritten(out, type, *image, keys);
     if (info)
         fillInfo(*image, info);
     return out;
@@ -265,8 +304,8 @@ QString writeFailure()
  * `headers` are the new bytes up to the start of scan, and the photo's own
  * bytes from `imageStart` on complete it. An empty reason on success.
  */
-QString rewriteJpegHeaders(const QByteArray &jpeg, const ExifEdit &edit, PhotoInfo *info,
-                           QByteArray *headers, qsizetype *imageStart)
+QString rewriteJpegHeaders(const QByteArray &jpeg, const ExifEdit &edit, ExifKeys keys,
+                           PhotoInfo *info, QByteArray *headers, qsizetype *imageStart)
 {
     if (!isJpegStart(jpeg))
         return QStringLiteral("not a JPEG");
@@ -293,7 +332,7 @@ QString rewriteJpegHeaders(const QByteArray &jpeg, const ExifEdit &edit, PhotoIn
 
     QByteArray result;
     try {
-        result = rewriteMetadata(shortened, Exiv2::ImageType::jpeg, edit, info);
+        result = rewriteMetadata(shortened, Exiv2::ImageType::jpeg, edit, keys, info);
     } catch (...) {
         return writeFailure();
     }
@@ -357,8 +396,8 @@ bool Geotagger::tagHeaders(const QByteArray &jpeg, const GeoPosition *position, 
                         .arg(pos.lat)
                         .arg(pos.alt));
     const QString why = rewriteJpegHeaders(
-        jpeg, [&pos](Exiv2::ExifData &exif) { writePosition(exif, pos); }, out, headers,
-        imageStart);
+        jpeg, [&pos](Exiv2::ExifData &exif) { writePosition(exif, pos); }, positionKeys, out,
+        headers, imageStart);
     return why.isEmpty() || fail(why);
 }
 
@@ -388,14 +427,15 @@ bool Geotagger::setOrientation(const QByteArray &photo, int orientation, QByteAr
     QByteArray written;
     qsizetype start = 0;
     if (isJpegStart(photo)) {
-        const QString why = rewriteJpegHeaders(photo, edit, nullptr, &written, &start);
+        const QString why =
+            rewriteJpegHeaders(photo, edit, orientationKeys, nullptr, &written, &start);
         if (!why.isEmpty())
             return fail(why);
     } else if (photo.startsWith("\x89PNG\r\n\x1a\n")) {
         // A PNG's EXIF sits in a chunk of its own: the whole file passes through the
         // library, which copies the image chunks as they are.
         try {
-            written = rewriteMetadata(photo, Exiv2::ImageType::png, edit, nullptr);
+            written = rewriteMetadata(photo, Exiv2::ImageType::png, edit, orientationKeys, nullptr);
         } catch (...) {
             return fail(writeFailure());
         }

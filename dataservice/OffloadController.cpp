@@ -307,10 +307,11 @@ bool OffloadController::startTasks(bool resuming, QString *error)
         task->checks.hash = m_plan.hashes;
         task->checks.readBack = m_plan.readBack;
         if (m_plan.hashes) {
-            task->hooks.copied = [this, disk](const CopiedFile &file, QString *error) {
+            /* `disk = disk`: clang takes a structured binding into a lambda only from 16 on. */
+            task->hooks.copied = [this, disk = disk](const CopiedFile &file, QString *error) {
                 return recordCopy(disk, file, error);
             };
-            task->hooks.volumeClosed = [this, disk](const QString &volume, QString *error) {
+            task->hooks.volumeClosed = [this, disk = disk](const QString &volume, QString *error) {
                 return recordVolume(disk, volume, error);
             };
         }
@@ -322,7 +323,7 @@ bool OffloadController::startTasks(bool resuming, QString *error)
             return true;
         };
         /* The end of a worker is looked at at once, not at the next tick. */
-        task->hooks.ended = [this, disk] {
+        task->hooks.ended = [this, disk = disk] {
             writeChecksums(disk);
             QMetaObject::invokeMethod(this, &OffloadController::poll, Qt::QueuedConnection);
         };

@@ -56,10 +56,7 @@ void Tele_Recv(rvtele_t *tele)
             const int n = rvcomm_read(tele->comm, buf, sizeof buf);
             if (n <= 0)
                 break;
-            rvbuffer_put(tele->buffer, buf, static_cast<uint32_t>(n));
-            int length;
-            while ((length = rvtele_frame_extract(tele->buffer, buf, sizeof buf)) > 0)
-                state->processors.dispatch(buf, length);
+            rvtele_receive(tele, buf, static_cast<uint32_t>(n));
         }
     }
 }
@@ -205,6 +202,15 @@ TAVRIN_API int unregister_rvtele_processer_v2(rvtele_t *tele, uint8_t key)
 }
 
 } // extern "C"
+
+void rvtele_receive(rvtele_t *tele, const uint8_t *bytes, uint32_t length)
+{
+    rvbuffer_put(tele->buffer, bytes, length);
+    uint8_t frame[RVTELE_FRAME_BUFFER];
+    int n;
+    while ((n = rvtele_frame_extract(tele->buffer, frame, sizeof frame)) > 0)
+        tele->state->processors.dispatch(frame, n);
+}
 
 int register_rvtele_processer(rvtele_t *tele, uint8_t key, rvtele_processer_fn callback,
                               void *context)

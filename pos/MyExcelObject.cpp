@@ -380,7 +380,8 @@ bool MyExcelObject::load(const QString &source)
     }
 
     TableReader reader(*this);
-    std::vector<char> buffer(kBlockSize);
+    /* A short table gets a buffer of its own size (one more byte sees the end of the file). */
+    std::vector<char> buffer(size_t(std::clamp<qint64>(file.size() + 1, 1, kBlockSize)));
     size_t held = 0; /* bytes of an unfinished line at the front of the buffer */
     while (true) {
         if (held == buffer.size())

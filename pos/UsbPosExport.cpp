@@ -320,7 +320,8 @@ bool UsbPosExport::exportFile(const UsbExportJob &job, int recordSize, bool perL
             _ofrm_initexcelheadoffsetsingle(tables.at(static_cast<size_t>(1 + lens)));
     }
 
-    std::vector<uint8_t> block(static_cast<size_t>(blockRecords * recordSize));
+    std::vector<uint8_t> block(
+        static_cast<size_t>(std::min<qint64>(blockRecords, total) * recordSize));
     char time[64] = "";
     qint64 done = 0;
     while (done < total) {

@@ -22,6 +22,8 @@ PACKAGES=(
   dpkg-dev file                      # cpack -G DEB: dpkg-shlibdeps, dpkg-architecture, file
   desktop-file-utils appstream       # validating the desktop entry and the AppStream metadata
   lintian                            # checking the Debian package by hand (not run by the tests)
+  clang libclang-rt-14-dev           # fuzzing: clang and its libFuzzer and sanitizer runtimes
+  gcovr                              # coverage reports of the tests
 )
 
 missing=()

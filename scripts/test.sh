@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds warning-free and runs every test; then builds the
 # library and simulator tests with the address+undefined and thread sanitizers
-# and runs them too.
+# and runs them too; last, a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -58,4 +58,9 @@ package_and_check build-ci
 build_and_test build-ci-asan -DORVEX_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug -DORVEX_GUI=OFF
 export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp"
 build_and_test build-ci-tsan -DORVEX_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_GUI=OFF
+# A short run of every fuzz target on its corpus (which replays the inputs of past findings);
+# it needs clang, which scripts/setup.sh installs.
+if command -v clang++ >/dev/null; then
+  scripts/fuzz.sh --seconds 20 --jobs "$jobs"
+fi
 echo "== all tests passed"
