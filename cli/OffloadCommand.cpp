@@ -286,7 +286,9 @@ int runOffloadCommand(const CliArgs &args)
                          {QStringLiteral("record"), controller.recordPath()},
                          {QStringLiteral("all_verified"), allVerified},
                          {QStringLiteral("ok"), ok}});
-    if (CliOutput::interrupted())
+    /* An interrupt that came once every lens had ended stopped nothing: the transfer completed,
+     * and saying otherwise would send the operator to resume what is done. */
+    if (CliOutput::interrupted() && !(ended && ok))
         return CliOutput::Interrupted;
     return ok ? CliOutput::Done : CliOutput::Failed;
 }
