@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -174,23 +175,30 @@ void fillInfo(const Exiv2::Image &image, PhotoInfo *info)
     info->shotTime = localSeconds(info->dateTimeOriginal);
 }
 
-Exiv2::Image::AutoPtr openImage(const QByteArray &bytes, int type)
+/*
+ * exiv2 hands out its objects in std::auto_ptr (its AutoPtr), which newer compilers warn of:
+ * they are moved into std::unique_ptr at once.
+ */
+using ImagePtr = std::unique_ptr<Exiv2::Image>;
+
+ImagePtr openImage(const QByteArray &bytes, int type)
 {
-    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
-        reinterpret_cast<const Exiv2::byte *>(bytes.constData()), long(bytes.size()));
+    ImagePtr image(Exiv2::ImageFactory::open(
+                       reinterpret_cast<const Exiv2::byte *>(bytes.constData()), long(bytes.size()))
+                       .release());
     if (image.get() == nullptr || image->imageType() != type)
         throw std::runtime_error(type == Exiv2::ImageType::png ? "not a PNG" : "not a JPEG");
     return image;
 }
 
-Exiv2::Image::AutoPtr openJpeg(const QByteArray &jpeg)
+ImagePtr openJpeg(const QByteArray &jpeg)
 {
     return openImage(jpeg, Exiv2::ImageType::jpeg);
 }
 
 void setTag(Exiv2::ExifData &exif, const char *key, Exiv2::TypeId type, const QString &text)
 {
-    Exiv2::Value::AutoPtr value = Exiv2::Value::create(type);
+    const std::unique_ptr<Exiv2::Value> value(Exiv2::Value::create(type).release());
     if (value->read(text.toStdString()) != 0)
         throw std::runtime_error(std::string("cannot make the value of ") + key);
     exif[key].setValue(value.get());
@@ -264,7 +272,7 @@ void checkWritten(const QByteArray &written, int type, const Exiv2::Image &edite
 QByteArray rewriteMetadata(const QByteArray &bytes, int type, const ExifEdit &edit, ExifKeys keys,
                            PhotoInfo *info)
 {
-    Exiv2::Image::AutoPtr image = openImage(bytes, type);
+    const ImagePtr image = openImage(bytes, type);
     image->readMetadata();
     edit(image->exifData());
     image->writeXmpFromPacket(true); // the camera's XMP packet as it was, not re-serialised
@@ -488,7 +496,7 @@ PhotoInfo Geotagger::readInfo(const QByteArray &jpeg)
     PhotoInfo info;
     if (!isJpegStart(jpeg))
         return info;
-    Exiv2::Image::AutoPtr image;
+    ImagePtr image;
     try {
         image = openJpeg(jpeg);
         image->readMetadata();
