@@ -11,9 +11,10 @@
 #   --keep         merge the inputs that reached new coverage into fuzz/corpus/<target>/
 #   --write-seeds  write the seeds into fuzz/corpus/ (as committed) and stop
 #
-# Prints one line per target: executions, executions per second, coverage (libFuzzer's cov
-# and ft), corpus (inputs/size) and findings. A finding (crash-, leak-, timeout- or oom-
-# file, kept in build-fuzz/findings/<target>/ with the run's log) makes the script exit 1.
+# Prints one line per target: processor seconds, executions, executions per second, coverage
+# (libFuzzer's cov and ft), corpus (inputs/size) and findings. A finding (crash-, leak-,
+# timeout- or oom- file, kept in build-fuzz/findings/<target>/ with the run's log) makes the
+# script exit 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -100,7 +101,11 @@ for target in "${wanted[@]}"; do
   fi
   log=$findings/fuzz.log
   status=0
-  "$build/fuzz/fuzz_$target" "${args[@]}" "$corpus" "$seeds" >"$log" 2>&1 || status=$?
+  # The run's processor time (user + system), which a loaded machine makes less than its wall time.
+  TIMEFORMAT='%U %S'
+  { time "$build/fuzz/fuzz_$target" "${args[@]}" "$corpus" "$seeds" >"$log" 2>&1 || status=$?; } \
+    2>"$findings/cpu"
+  cpu=$(awk '{ printf "%.0f", $1 + $2 }' "$findings/cpu")
 
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
@@ -115,8 +120,8 @@ for target in "${wanted[@]}"; do
   else
     result="none"
   fi
-  printf '%-16s execs %-9s exec/s %-6s cov %-6s ft %-7s corpus %-12s findings %s\n' \
-    "$target" "${execs:-?}" "${rate:-?}" "$(status_value "$log" cov)" "$(status_value "$log" ft)" \
+  printf '%-16s cpu %-5s execs %-9s exec/s %-6s cov %-6s ft %-7s corpus %-12s findings %s\n' \
+    "$target" "${cpu}s" "${execs:-?}" "${rate:-?}" "$(status_value "$log" cov)" "$(status_value "$log" ft)" \
     "$(status_value "$log" corp)" "$result"
 
   if [ $keep -eq 1 ] && [ "$status" -eq 0 ]; then
