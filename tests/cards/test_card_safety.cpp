@@ -65,9 +65,11 @@ TEST(CardSafety, EveryFileNeedsAVerifiedCopyOfThisCardAsItIsNow)
         {file("F.JPG"), line("F.JPG"), "not read back"},
         {file("G.JPG"), line("G.JPG"), "copy missing"},
         {file("H.JPG"), line("H.JPG"), "never offloaded"},
+        {file("I.JPG"), line("I.JPG"), "copy missing"},
     };
     rows[5].line->verified = false;
     ASSERT_TRUE(QFile::remove(save + "/Center/G.JPG"));
+    ASSERT_TRUE(writeFile(save + "/Center/I.JPG", "cut")); /* not the size it was verified at */
 
     OffloadRecordWriter writer;
     QString error;

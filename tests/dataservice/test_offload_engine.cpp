@@ -172,6 +172,15 @@ TEST(Worker, StopResumeReadBackAndFailures)
         << disk_task_error(gone.get()).toStdString();
     EXPECT_EQ(QDir(dir.filePath("out4")).entryList(QDir::Files | QDir::Hidden).size(), 3);
 
+    /* A file that holds other bytes than its size said (as one still being written does; /proc's
+     * files say 0): the task ends there, naming it. */
+    ASSERT_TRUE(QFile::link("/proc/self/status", source("ZSTATUS.TXT")));
+    auto growing = makeTask("out5");
+    run(growing.get());
+    EXPECT_EQ(disk_task_done(growing.get()), 6);
+    EXPECT_TRUE(disk_task_error(growing.get()).contains("ZSTATUS.TXT changed while it was read"))
+        << disk_task_error(growing.get()).toStdString();
+
     EXPECT_EQ(disk_task_create(gone.get(), 6), -1);
 }
 

@@ -190,6 +190,11 @@ TEST(ChecksumList, XxhsumChecksTheList)
     std::tie(status, output) = xxhsumCheck(dir.path());
     EXPECT_NE(status, 0);
     EXPECT_TRUE(output.contains("航线 02 照片.jpg: FAILED")) << output.toStdString();
+
+    /* A line without a file name is not read as an entry for "". */
+    ASSERT_TRUE(writeFile(dir.filePath("XXH64SUMS"), "0123456789abcdef  \n"));
+    EXPECT_FALSE(ChecksumList::read(dir.path(), &error));
+    EXPECT_TRUE(error.contains("line 1")) << error.toStdString();
 }
 
 } // namespace

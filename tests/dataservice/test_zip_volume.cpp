@@ -141,6 +141,19 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
     const QByteArray threeEntries = readAll(whole), oneEntry = readAll(fresh);
     const qint64 old = twoEntries.size();
 
+    /* Adds c.jpg to the volume in a child that the file size limit `cut` kills midway. */
+    const auto killedAppend = [&](qint64 cut) {
+        const pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_DFL);
+            const rlimit limit{rlim_t(cut), rlim_t(cut)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            _exit(ZipVolume::addFile(volume, c, "c.jpg", {}, nullptr) ? 0 : 1);
+        }
+        int status = 0;
+        return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+               WTERMSIG(status) == SIGXFSZ;
+    };
     enum Mend { ByRecover, ByNextAdd };
     const struct {
         const char *what;
@@ -163,18 +176,7 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
         QFile::remove(volume);
         if (!row.newVolume)
             writePhoto(volume, twoEntries);
-
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            std::signal(SIGXFSZ, SIG_DFL);
-            const rlimit limit{rlim_t(row.cut), rlim_t(row.cut)};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            _exit(ZipVolume::addFile(volume, c, "c.jpg", {}, nullptr) ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+        ASSERT_TRUE(killedAppend(row.cut));
         if (row.cut >= old || row.newVolume) {
             EXPECT_NE(readAll(volume), row.newVolume ? QByteArray() : twoEntries);
         }
@@ -193,6 +195,18 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
         EXPECT_EQ(folderEntries(dir.path()),
                   QStringList({"a.jpg", "b.jpg", "c.jpg", "fresh.zip", "pack2.zip", "whole.zip"}));
     }
+
+    /* An undo record that fails its check mends nothing (here it would say the volume was new). */
+    writePhoto(volume, twoEntries);
+    ASSERT_TRUE(killedAppend(old + 1024 * 1024));
+    const QByteArray killed = readAll(volume);
+    ASSERT_TRUE(flipByte(dir.filePath(".pack2.zip.undo"), 8));
+    QString error;
+    EXPECT_FALSE(ZipVolume::recover(volume, &error));
+    EXPECT_TRUE(error.contains("damaged")) << error.toStdString();
+    EXPECT_EQ(readAll(volume), killed);
+    QFile::remove(dir.filePath(".pack2.zip.undo"));
+    QFile::remove(volume);
 
     /* Refusals leave every file as it was. */
     const QString junk = dir.filePath("junk.zip");
@@ -224,7 +238,6 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
     }
     EXPECT_EQ(ZipVolume::entries(whole), QStringList({"a.jpg", "b.jpg", "c.jpg"}));
 
-    QString error;
     EXPECT_TRUE(ZipVolume::recover(whole, &error));
     EXPECT_TRUE(ZipVolume::recover(dir.filePath("pack9.zip"), &error));
     EXPECT_FALSE(ZipVolume::recover(junk, &error));
