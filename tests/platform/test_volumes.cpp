@@ -4,6 +4,7 @@
 #include "platform/VolumeQuery.h"
 
 #include "LoopVolume.h"
+#include "TestFiles.h"
 
 #include <QtTest>
 #include <gtest/gtest.h>
@@ -32,12 +33,6 @@ struct ApplicationEnvironment : testing::Environment {
 };
 [[maybe_unused]] testing::Environment *const application =
     testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-bool write_file(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
-}
 
 QStringList paths(const QSignalSpy &spy)
 {
@@ -96,7 +91,7 @@ TEST(VolumeParsing, UdevNamesEntriesAndByLabelLinks)
     const QString dev = root.filePath("dev"), byLabel = root.filePath("by-label");
     ASSERT_TRUE(QDir().mkpath(dev) && QDir().mkpath(byLabel));
     for (const char *name : {"loop1", "loop2", "loop3"})
-        ASSERT_TRUE(write_file(dev + "/" + name, {}));
+        ASSERT_TRUE(writeFile(dev + "/" + name, {}));
     ASSERT_TRUE(QFile::link("../dev/loop2", byLabel + "/KORVELLA\\x20POS"));
     ASSERT_TRUE(QFile::link(dev + "/loop1", byLabel + "/OTHER"));
     ASSERT_TRUE(QFile::link(dev + "/gone", byLabel + "/DANGLING"));
@@ -128,7 +123,7 @@ TEST(DeviceWatcher, ReportsEachChangeOncePollsUnaskedAndNeedsItsTable)
     QTemporaryDir dir;
     const QString table = dir.filePath("mounts");
     const QByteArray base = "proc /proc proc rw 0 0\n/dev/vda / ext4 rw 0 0\n";
-    ASSERT_TRUE(write_file(table, base));
+    ASSERT_TRUE(writeFile(table, base));
     QDeviceWatcher watcher(table);
     watcher.setPollInterval(0);
     QSignalSpy added(&watcher, &QDeviceWatcher::deviceAdded);
@@ -137,15 +132,15 @@ TEST(DeviceWatcher, ReportsEachChangeOncePollsUnaskedAndNeedsItsTable)
     ASSERT_TRUE(watcher.start());
     watcher.rescan(); // what was mounted at the start is not news
     EXPECT_TRUE(added.isEmpty());
-    ASSERT_TRUE(write_file(table, base + "/dev/loop0 /media/KOR\\040A fuseblk rw 0 0\n"
-                                         "tmpfs /run/user tmpfs rw 0 0\n"));
+    ASSERT_TRUE(writeFile(table, base + "/dev/loop0 /media/KOR\\040A fuseblk rw 0 0\n"
+                                        "tmpfs /run/user tmpfs rw 0 0\n"));
     watcher.rescan();
     watcher.rescan();
     EXPECT_EQ(paths(added), QStringList{"/media/KOR A"});
-    ASSERT_TRUE(write_file(table, base + "/dev/loop1 /media/KOR\\040A fuseblk rw 0 0\n"));
+    ASSERT_TRUE(writeFile(table, base + "/dev/loop1 /media/KOR\\040A fuseblk rw 0 0\n"));
     watcher.rescan();
     EXPECT_EQ(paths(changed), QStringList{"/media/KOR A"});
-    ASSERT_TRUE(write_file(table, "/dev/vda / ext4 rw 0 0\n"));
+    ASSERT_TRUE(writeFile(table, "/dev/vda / ext4 rw 0 0\n"));
     watcher.rescan();
     watcher.rescan();
     EXPECT_EQ(paths(removed), QStringList{"/media/KOR A"});
@@ -153,7 +148,7 @@ TEST(DeviceWatcher, ReportsEachChangeOncePollsUnaskedAndNeedsItsTable)
     EXPECT_EQ(changed.size(), 1);
     EXPECT_TRUE(watcher.stop());
     EXPECT_FALSE(watcher.stop());
-    ASSERT_TRUE(write_file(table, base + "/dev/loop2 /media/B fuseblk rw 0 0\n"));
+    ASSERT_TRUE(writeFile(table, base + "/dev/loop2 /media/B fuseblk rw 0 0\n"));
     watcher.rescan(); // stopped: nothing
     EXPECT_EQ(added.size(), 1);
     /* With a poll interval it finds changes unasked. */
@@ -161,7 +156,7 @@ TEST(DeviceWatcher, ReportsEachChangeOncePollsUnaskedAndNeedsItsTable)
     polling.setPollInterval(20);
     QSignalSpy polled(&polling, &QDeviceWatcher::deviceAdded);
     ASSERT_TRUE(polling.start());
-    ASSERT_TRUE(write_file(table, base + "/dev/sdb1 /media/card vfat rw 0 0\n"));
+    ASSERT_TRUE(writeFile(table, base + "/dev/sdb1 /media/card vfat rw 0 0\n"));
     EXPECT_TRUE(caught(polled, "/media/card", 5000));
     QDeviceWatcher missing(dir.filePath("no-such-table"));
     EXPECT_FALSE(missing.start());
