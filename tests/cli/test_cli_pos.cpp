@@ -7,6 +7,7 @@
 #include "CliRun.h"
 #include "LoopVolume.h"
 #include "TestFiles.h"
+#include "sim_frames.h"
 #include "sim_options.h"
 #include "sim_posstore.h"
 #include "sim_process.h"
@@ -36,17 +37,17 @@ CliRun cli(const QStringList &args, unsigned port = 0)
     return runCli(call);
 }
 
-uint32_t be32(const q7sim::Bytes &r, size_t at)
+/* A record's big-endian signed 32-bit field. */
+int32_t s32(const q7sim::Bytes &r, int at)
 {
-    return static_cast<uint32_t>(r[at]) << 24 | static_cast<uint32_t>(r[at + 1]) << 16 |
-           static_cast<uint32_t>(r[at + 2]) << 8 | r[at + 3];
+    return static_cast<int32_t>(q7sim::get_be32(r, at));
 }
 
 /* Seconds since 1970 of a record, or -1 for one without time. */
 qint64 recordTime(const q7sim::Bytes &r)
 {
     if ((r[30] & 3) == 2)
-        return static_cast<int32_t>(be32(r, 24));
+        return s32(r, 24);
     if (!(r[30] & 1))
         return -1;
     tm t{};
@@ -80,9 +81,9 @@ void expectTableOf(const QJsonObject &table, const q7sim::PosFile &file)
     EXPECT_EQ(table[QStringLiteral("invalid_times")].toInt(), invalid);
     const q7sim::Bytes &end = file.records.back();
     EXPECT_DOUBLE_EQ(table[QStringLiteral("last")][QStringLiteral("lon")].toDouble(),
-                     static_cast<int32_t>(be32(end, 8)) * 1e-7);
+                     s32(end, 8) * 1e-7);
     EXPECT_DOUBLE_EQ(table[QStringLiteral("last")][QStringLiteral("lat")].toDouble(),
-                     static_cast<int32_t>(be32(end, 12)) * 1e-7);
+                     s32(end, 12) * 1e-7);
 }
 
 q7sim::PosStore storeFor(const std::string &serial)
@@ -124,7 +125,7 @@ TEST(PosCli, ListDownloadAndDeleteUnderLoss)
     expectTableOf(tables[1].toObject(), *store.file(4));
     int rightRows = 0;
     for (const q7sim::Bytes &r : store.file(4)->records)
-        rightRows += static_cast<int32_t>(be32(r, 35)) >= 0;
+        rightRows += s32(r, 35) >= 0;
     EXPECT_EQ(tables[2][QStringLiteral("records")].toInt(), rightRows);
     EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("my.dir")))
                     .entryList({QStringLiteral("*.part")}, QDir::Files)
