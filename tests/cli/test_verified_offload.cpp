@@ -2,7 +2,8 @@
  * The verified offload end to end on five exFAT cards: the copies and zip
  * volumes that an offload records are what `xxhsum -c` and `orvex-cli verify`
  * find; a card is safe to clear only while every file under its DCIM folder
- * has a verified copy, and `clear --yes` clears the safe cards only.
+ * has a verified copy, and `clear --yes` clears the safe cards only, unless
+ * --force is given too.
  */
 #include "CliRun.h"
 #include "LoopVolume.h"
@@ -88,16 +89,26 @@ TEST(VerifiedOffload, RecordedCopiesVerifyAndOnlySafeCardsAreCleared)
         EXPECT_EQ(card["unsafe_files"].toArray().size(), card["lens"] == "back" ? 1 : 0)
             << card["lens"].toString().toStdString();
     const QString photoBefore = sha256(back + "/DCIM/100MEDIA/K0.JPG");
-    run = runCli({.args = {"clear", "--yes"}, .dataDir = data});
+    run = runCli({.args = {"clear", "--yes", "--json"}, .dataDir = data});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.err.contains("back")) << run.err.toStdString();
-    for (const char *lens : {"center", "left", "right", "front"})
-        EXPECT_TRUE(run.out.contains(QStringLiteral("%1: cleared").arg(lens)))
-            << run.out.toStdString();
-    EXPECT_FALSE(run.out.contains("back: cleared")) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("back (Back): 1 file without a verified copy; not cleared"))
+        << run.err.toStdString();
+    for (const QJsonValue card : run.json["cards"].toArray()) {
+        EXPECT_EQ(card["safe"].toBool(), card["lens"] != "back");
+        EXPECT_EQ(card["unverified"].toInt(), card["lens"] == "back" ? 1 : 0);
+    }
+    QStringList cleared;
+    for (const QJsonValue outcome : run.json["cleared"].toArray())
+        if (outcome["ok"].toBool())
+            cleared << outcome["lens"].toString();
+    EXPECT_EQ(cleared, QStringList({"center", "left", "right", "front"}));
     EXPECT_EQ(sha256(back + "/DCIM/100MEDIA/K0.JPG"), photoBefore);
     EXPECT_TRUE(QFile::exists(back + "/DCIM/101MEDIA/LATER.JPG"));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(cards[0]->mountPath()) + "/DCIM"));
+    /* Forced, the card is cleared all the same. */
+    run = runCli({.args = {"clear", "--lens", "back", "--yes", "--force"}, .dataDir = data});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(back + "/DCIM"));
 
     /* Copies damaged after the offload: verify names each one. */
     ASSERT_TRUE(flipByte(save + "/Center/K1.JPG", 100));
