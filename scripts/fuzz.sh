@@ -4,12 +4,14 @@
 # works on a scratch copy of its corpus (fuzz/corpus/<target>/) together with seeds fuzz_seeds
 # makes afresh, with its dictionary (fuzz/<target>.dict) when it has one.
 #
-#   scripts/fuzz.sh [--seconds N] [--jobs N] [--keep] [--write-seeds] [TARGET...]
+#   scripts/fuzz.sh [--seconds N | --cpu-seconds N] [--jobs N] [--keep] [--write-seeds] [TARGET...]
 #
-#   --seconds N    run each target N seconds (default 60)
-#   --jobs N       build jobs (default: the number of processors)
-#   --keep         merge the inputs that reached new coverage into fuzz/corpus/<target>/
-#   --write-seeds  write the seeds into fuzz/corpus/ (as committed) and stop
+#   --seconds N      run each target N seconds (default 60)
+#   --cpu-seconds N  run each target until it has used N seconds of processor time, which on a
+#                    busy machine takes longer than N seconds
+#   --jobs N         build jobs (default: the number of processors)
+#   --keep           merge the inputs that reached new coverage into fuzz/corpus/<target>/
+#   --write-seeds    write the seeds into fuzz/corpus/ (as committed) and stop
 #
 # Prints one line per target: processor seconds, executions, executions per second, coverage
 # (libFuzzer's cov and ft), corpus (inputs/size) and findings. A finding (crash-, leak-,
@@ -23,6 +25,7 @@ usage() {
 }
 
 seconds=60
+cpu_budget=0
 jobs=$(nproc)
 keep=0
 write_seeds=0
@@ -30,6 +33,7 @@ wanted=()
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=$2; shift 2 ;;
+    --cpu-seconds) cpu_budget=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     --write-seeds) write_seeds=1; shift ;;
@@ -76,6 +80,28 @@ trap 'rm -rf "$scratch" "$files"' EXIT
 export ORVEX_FUZZ_SCRATCH=$files
 "$build/fuzz/fuzz_seeds" "$scratch/seeds" "$PWD"
 
+# Runs a target. With a processor-time budget it is interrupted once it has used the budget;
+# libFuzzer then prints its statistics and exits with 72, which counts as a whole run here.
+run_target() {
+  "$@" &
+  local pid=$! ticks used interrupted=0 status=0
+  ticks=$(getconf CLK_TCK)
+  while [ "$cpu_budget" -gt 0 ] && kill -0 "$pid" 2>/dev/null; do
+    used=$(awk -v t="$ticks" '{ print int(($14 + $15) / t) }' "/proc/$pid/stat" 2>/dev/null)
+    if [ "${used:-0}" -ge "$cpu_budget" ]; then
+      kill -INT "$pid"
+      interrupted=1
+      break
+    fi
+    sleep 1
+  done
+  wait "$pid" || status=$?
+  if [ $interrupted -eq 1 ] && [ $status -eq 72 ]; then
+    status=0
+  fi
+  return $status
+}
+
 # The value after `key` in the last status line libFuzzer printed ("cov: 812").
 status_value() {
   local log=$1 key=$2
@@ -83,7 +109,11 @@ status_value() {
 }
 
 found=0
-echo "== fuzzing ${wanted[*]}, ${seconds} s each"
+if [ "$cpu_budget" -gt 0 ]; then
+  echo "== fuzzing ${wanted[*]}, ${cpu_budget} s of processor time each"
+else
+  echo "== fuzzing ${wanted[*]}, ${seconds} s each"
+fi
 for target in "${wanted[@]}"; do
   corpus=$scratch/corpus/$target
   seeds=$scratch/seeds/$target
@@ -94,8 +124,9 @@ for target in "${wanted[@]}"; do
   if [ -d "fuzz/corpus/$target" ]; then
     cp -r "fuzz/corpus/$target/." "$corpus/"
   fi
-  args=(-max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 -timeout=10
-    -close_fd_mask=1 -artifact_prefix="$findings/")
+  limit=$([ "$cpu_budget" -gt 0 ] && echo $((cpu_budget * 20)) || echo "$seconds")
+  args=(-max_total_time="$limit" -print_final_stats=1 -rss_limit_mb=2048
+    -timeout=10 -close_fd_mask=1 -artifact_prefix="$findings/")
   if [ -f "fuzz/$target.dict" ]; then
     args+=(-dict="fuzz/$target.dict")
   fi
@@ -103,7 +134,8 @@ for target in "${wanted[@]}"; do
   status=0
   # The run's processor time (user + system), which a loaded machine makes less than its wall time.
   TIMEFORMAT='%U %S'
-  { time "$build/fuzz/fuzz_$target" "${args[@]}" "$corpus" "$seeds" >"$log" 2>&1 || status=$?; } \
+  { time run_target "$build/fuzz/fuzz_$target" "${args[@]}" "$corpus" "$seeds" >"$log" 2>&1 ||
+    status=$?; } \
     2>"$findings/cpu"
   cpu=$(awk '{ printf "%.0f", $1 + $2 }' "$findings/cpu")
 
@@ -121,8 +153,8 @@ for target in "${wanted[@]}"; do
     result="none"
   fi
   printf '%-16s cpu %-5s execs %-9s exec/s %-6s cov %-6s ft %-7s corpus %-12s findings %s\n' \
-    "$target" "${cpu}s" "${execs:-?}" "${rate:-?}" "$(status_value "$log" cov)" "$(status_value "$log" ft)" \
-    "$(status_value "$log" corp)" "$result"
+    "$target" "${cpu}s" "${execs:-?}" "${rate:-?}" "$(status_value "$log" cov)" \
+    "$(status_value "$log" ft)" "$(status_value "$log" corp)" "$result"
 
   if [ $keep -eq 1 ] && [ "$status" -eq 0 ]; then
     mkdir -p "fuzz/corpus/$target"
