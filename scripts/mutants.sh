@@ -55,7 +55,7 @@ run_tests() {
   local stage out
   for stage in "-L unit" "-LE unit"; do
     # shellcheck disable=SC2086
-    if ! out=$(ctest --test-dir "$build_dir" $stage -j "$jobs" --timeout 120 --stop-on-failure \
+    if ! out=$(ctest --test-dir "$build_dir" $stage -j "$jobs" --timeout 300 --stop-on-failure \
       --repeat until-pass:2 2>&1); then
       echo "$out" >>"$log"
       echo "$out" | sed -n '/The following tests FAILED/{n;p;q}' | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \(.*//'
