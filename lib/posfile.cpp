@@ -147,7 +147,15 @@ int handle_entry(PosManager *pm, const uint8_t *f)
                    posfile_load(mgr->current_file), posfile_load(mgr->bytes_received),
                    posfile_load(mgr->expected_size));
         }
-        posfile_store(mgr->transfer_state, POSFILE_FINISHED);
+        /*
+         * Only a requested file is ended. Between files (the last one taken,
+         * the next not yet asked for) a repeated or late marker ends nothing:
+         * taken for the next file's end, it would close the last one twice.
+         */
+        uint8_t requested = POSFILE_REQUESTED;
+        if (!std::atomic_ref<uint8_t>(mgr->transfer_state)
+                 .compare_exchange_strong(requested, POSFILE_FINISHED, std::memory_order_relaxed))
+            return 0;
         if (FILE *table = posfile_load(mgr->main_table))
             finish_download(pm, table);
         return 0;

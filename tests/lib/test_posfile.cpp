@@ -230,6 +230,10 @@ TEST_F(PosManager, EarlyEndMarkerAsksForTheRestInsteadOfClosingAShortTable)
     ASSERT_EQ(feed(p_frame(255)), 0);
     EXPECT_EQ(state(), POSFILE_FINISHED);
     EXPECT_EQ(row_ids(table), (std::vector<int>{0, 1, 2}));
+    /* Taken, the caller wants the next file: the marker repeated ends nothing more. */
+    posfile_store(mgr->transfer_state, POSFILE_WANT_NEXT);
+    ASSERT_EQ(feed(p_frame(255)), 0);
+    EXPECT_EQ(state(), POSFILE_WANT_NEXT);
 
     /* A camera that keeps ending without more records is believed at the fourth marker. */
     start_offset_download(3, 3 * 52);
