@@ -211,11 +211,19 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
     /* Refusals leave every file as it was. */
     const QString junk = dir.filePath("junk.zip");
     writePhoto(junk, randomBytes(3000, 5));
+    // An end record claiming a central directory longer than what lies before it.
+    const QString overclaim = dir.filePath("overclaim.zip");
+    QByteArray claims = twoEntries;
+    const qsizetype end = claims.lastIndexOf(QByteArray("PK\x05\x06", 4));
+    ASSERT_GT(end, 0);
+    claims[end + 13] = char(claims[end + 13] + 1); // the directory's size grows by 256 bytes
+    writePhoto(overclaim, claims);
     const QStringList before = folderEntries(dir.path());
     const struct {
         const char *what;
         QString volume, file, name;
         QByteArray password;
+        const char *says = "";
     } refusals[] = {
         {"missing file", whole, dir.filePath("nope.jpg"), "nope.jpg", {}},
         {"folder as file", whole, dir.path(), "dir", {}},
@@ -223,7 +231,8 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
         {"same with a password", whole, "/proc/self/status", "status", "s3cret!"},
         {"control character in password", whole, c, "p.jpg", "bad\tpw"},
         {"empty entry name", whole, c, "", {}},
-        {"not a zip volume", junk, c, "c.jpg", {}},
+        {"not a zip volume", junk, c, "c.jpg", {}, "not a whole zip volume"},
+        {"directory overclaimed", overclaim, c, "c.jpg", {}, "not a whole zip volume"},
         {"missing folder", dir.filePath("gone/pack1.zip"), c, "p.jpg", {}},
     };
     for (const auto &row : refusals) {
@@ -231,7 +240,8 @@ TEST(ZipVolume, RecoversFromAnAppendKilledMidwayAndRefusesBadInput)
         const QByteArray bytes = readAll(row.volume);
         QString error;
         EXPECT_FALSE(ZipVolume::addFile(row.volume, row.file, row.name, row.password, &error));
-        EXPECT_TRUE(error.contains(row.volume) && !error.contains(QLatin1Char('\n')))
+        EXPECT_TRUE(error.contains(row.volume) && error.contains(QLatin1String(row.says)) &&
+                    !error.contains(QLatin1Char('\n')))
             << error.toStdString();
         EXPECT_EQ(readAll(row.volume), bytes);
         EXPECT_EQ(folderEntries(dir.path()), before);
