@@ -11,11 +11,19 @@
  * runs rotates between rounds. Then the resident memory of an offload of a
  * card holding a 3 GB video.
  *
- *   offload_bench [PHOTOS_PER_CARD [ROUNDS [VIDEO_GB [SAVE_ROOT [VOLUME_ROUNDS]]]]]  (as root)
- *   (VOLUME_ROUNDS: rounds of the volume-mode comparison, ROUNDS when not given, 0 skips it)
+ *   offload_bench [PHOTOS_PER_CARD [ROUNDS [VIDEO_GB [SAVE_ROOT [VOLUME_ROUNDS [CARD_MBPS]]]]]]
+ *   (as root; VOLUME_ROUNDS: rounds of the volume-mode comparison, ROUNDS when not given, 0
+ *   skips it)
  *
  * SAVE_ROOT (default: the home folder) holds the copies; /dev/shm keeps the
  * disk's write-back, which varies from run to run, out of the comparison.
+ *
+ * CARD_MBPS (default 0: as fast as the loop devices go) limits each card's
+ * reads to that many MB/s through the block I/O controller, as a card reader
+ * does (UHS-I cards read at about 90 MB/s). Unlimited, the loop cards are
+ * read from memory at several GB/s and the offload is bound by the processor,
+ * so that every cycle spent hashing shows in the wall time; a real card's
+ * reader leaves the processor waiting.
  */
 #include "LoopVolume.h"
 #include "TestJpeg.h"
@@ -30,14 +38,19 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -98,6 +111,64 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+/*
+ * Limits the reads of block devices to a number of bytes per second, through
+ * the cgroup v1 block I/O controller's root group (it limits every process).
+ * The limits are lifted at exit, also when the benchmark is interrupted: the
+ * loop devices outlive it, and a limit left behind would slow whatever uses
+ * them next.
+ */
+namespace ReadLimit {
+
+const char *const control = "/sys/fs/cgroup/blkio/blkio.throttle.read_bps_device";
+char lifts[8][32]; /* "major:minor 0", written by the signal handler */
+int liftCount = 0;
+
+bool write(const std::string &line)
+{
+    const int fd = ::open(control, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+    return ::close(fd) == 0 && ok;
+}
+
+void liftAll()
+{
+    for (int i = 0; i < liftCount; ++i) {
+        const int fd = ::open(control, O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, lifts[i], std::strlen(lifts[i]));
+            ::close(fd);
+        }
+    }
+}
+
+void onSignal(int sig)
+{
+    liftAll();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+bool add(const std::string &device, unsigned long long bytesPerSecond)
+{
+    struct stat st;
+    if (liftCount == 8 || ::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return false;
+    const std::string rule =
+        std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) + " ";
+    std::snprintf(lifts[liftCount], sizeof lifts[0], "%s0", rule.c_str());
+    if (liftCount++ == 0) {
+        std::atexit(liftAll);
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    return write(rule + std::to_string(bytesPerSecond));
+}
+
+} // namespace ReadLimit
+
 } // namespace
 
 /* One transfer through the engine in this process; true when every lens did all its files. */
@@ -148,6 +219,18 @@ int main(int argc, char **argv)
         QDir().mkpath(folder);
         for (int k = 0; k < photos; ++k)
             writeFile(folder + QStringLiteral("/K%1.JPG").arg(k, 4, 10, QLatin1Char('0')), photo);
+    }
+    const double cardMBps = argc > 6 ? std::atof(argv[6]) : 0;
+    if (cardMBps > 0) {
+        for (const auto &card : cards)
+            if (!ReadLimit::add(card->device(), static_cast<unsigned long long>(cardMBps * 1e6))) {
+                std::fprintf(stderr,
+                             "offload_bench: cannot limit the reads of %s (needs the "
+                             "cgroup v1 blkio controller)\n",
+                             card->device().c_str());
+                return 1;
+            }
+        std::printf("each card's reads limited to %.0f MB/s\n", cardMBps);
     }
     QTemporaryDir work(saveRoot + "/orvex-bench-XXXXXX");
     QByteArray table = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \r\n";
