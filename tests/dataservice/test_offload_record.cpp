@@ -111,15 +111,20 @@ TEST(OffloadRecord, WritesReadsBackAndResumesOnlyItsOwnRecords)
         const char *name;
         std::optional<QByteArray> before; /* none: no file yet */
         int filesAfter;                   /* 0: open() refuses */
+        const char *refusal = "";
     } rows[] = {
         {"no file", std::nullopt, 1},
         {"whole record", Header + line, 2},
         {"torn last line", Header + line + line.left(77), 2},
         {"torn header", Header.left(20), 1},
         {"empty file", "", 1},
-        {"another version", QByteArray(Header).replace("\"version\":1", "\"version\":2") + line, 0},
-        {"not a record", "photo list\nDSC00001.JPG\n", 0},
-        {"not a record, no line break", "photo list", 0},
+        {"another version", QByteArray(Header).replace("\"version\":1", "\"version\":2") + line, 0,
+         "another version"},
+        {"another version, more in its header",
+         QByteArray(Header).replace("\"version\":1", "\"version\":2,\"hash\":\"xxh3\"") + line, 0,
+         "another version"},
+        {"not a record", "photo list\nDSC00001.JPG\n", 0, "no offload record"},
+        {"not a record, no line break", "photo list", 0, "no offload record"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -130,6 +135,7 @@ TEST(OffloadRecord, WritesReadsBackAndResumesOnlyItsOwnRecords)
         QString error;
         ASSERT_EQ(writer.open(path, true, &error), row.filesAfter > 0) << error.toStdString();
         if (!row.filesAfter) {
+            EXPECT_TRUE(error.contains(row.refusal)) << error.toStdString();
             EXPECT_EQ(readAll(path), *row.before) << "a file it may not append to is left alone";
             continue;
         }

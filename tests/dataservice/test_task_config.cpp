@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <tuple>
 
 namespace {
@@ -86,6 +88,24 @@ TEST(TaskConfig, RoundTripLayoutAndMode)
 
     EXPECT_FALSE(in.write(dir.path() + "/missing/Taskconfig.xml", &error));
     EXPECT_TRUE(error.contains("missing/Taskconfig.xml")) << error.toStdString();
+
+    // What read() would refuse is not written: the file from before stays.
+    const QByteArray before = readAll(file);
+    const std::pair<const char *, std::function<void(TaskConfig &)>> refusals[] = {
+        {"negative count", [](TaskConfig &c) { c.pans[2].planCount = -1; }},
+        {"negative count", [](TaskConfig &c) { c.pans[1].hasCount = -1; }},
+        {"XML cannot carry", [](TaskConfig &c) { c.pans[0].zipName = "pack\x01.zip"; }},
+        {"2 times but 1 positions", [](TaskConfig &c) { c.pose[0].positions.removeLast(); }},
+        {"not a number", [](TaskConfig &c) { c.pose[1].positions[0].alt = NAN; }},
+    };
+    for (const auto &[reason, change] : refusals) {
+        SCOPED_TRACE(reason);
+        TaskConfig bad = in;
+        change(bad);
+        EXPECT_FALSE(bad.write(file, &error));
+        EXPECT_TRUE(error.contains(reason)) << error.toStdString();
+        EXPECT_EQ(readAll(file), before);
+    }
 }
 
 /*
