@@ -25,7 +25,7 @@ QLabel *textLabel(QWidget *parent, const QString &text, int x, int y, int width)
     return label;
 }
 
-bool cameraConnected()
+bool cameraReady()
 {
     return Orvex::instance()->cameraConnected == 1 && QNetConfig::instance()->cameraHandle();
 }
@@ -211,7 +211,7 @@ void DeviceInfo::onUpdateClicked()
 {
     Orvex *window = Orvex::instance();
     DialogPresenter *presenter = DialogPresenter::instance();
-    if (!cameraConnected()) {
+    if (!cameraReady()) {
         presenter->warn(window, tr("相机未连接！"), QString());
         return;
     }

@@ -115,6 +115,24 @@ Orvex::Orvex(QWidget *parent) : QWidget(parent)
     m_statusTimer = new QTimer(this);
     connect(m_statusTimer, &QTimer::timeout, this, &Orvex::onTimeout);
     m_statusTimer->start(500);
+
+    /* The connection manager's changes, in the order the pages' own listeners expect them. */
+    QNetConfig *net = QNetConfig::instance();
+    connect(net, &QNetConfig::networkJoined, this, [this] {
+        onConnected();
+        setAllCamerasWhite();
+    });
+    connect(net, &QNetConfig::linkUp, this, [this] {
+        linkKind = 2;
+        connected = true;
+        cameraConnected = 1;
+    });
+    connect(net, &QNetConfig::linkDown, this, [this] {
+        cameraConnected = 0;
+        onDisconnected();
+        linkKind = 0;
+        connected = false;
+    });
 }
 
 void Orvex::buildStatusPanel()

@@ -45,7 +45,7 @@ public:
     void onDisconnected();
     void setAllCamerasWhite();
 
-    /* Connection state, set by the connection manager. */
+    /* Connection state, kept from the connection manager's signals. */
     bool connected = false;
     int linkKind = 0;        // 2 while connected over WiFi
     int cameraConnected = 0; // 1 while connected

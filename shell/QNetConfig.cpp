@@ -2,7 +2,6 @@
 
 #include "CameraFields.h"
 #include "Mylabel.h"
-#include "Orvex.h"
 #include "platform/AppSettings.h"
 #include "platform/DialogPresenter.h"
 #include "platform/WifiNetwork.h"
@@ -162,10 +161,8 @@ void QNetConfig::showDisconnected()
     m_state->setText(tr("未连接"));
     m_state->setStyleSheet(red);
     m_caption->setText(tr("连接"));
-    Orvex *window = Orvex::instance();
-    window->onDisconnected();
-    window->linkKind = 0;
-    window->connected = false;
+    m_connected = false;
+    emit linkDown();
     emit cameraDisconnected();
 }
 
@@ -173,12 +170,10 @@ void QNetConfig::onClicked()
 {
     m_caption->setStyleSheet(black);
     m_button->setImage(QStringLiteral(":/Orvex/res/btn_blue_hover.png"));
-    Orvex *window = Orvex::instance();
 
-    if (window->connected) {
+    if (m_connected) {
         if (closeLink() == -1)
             return;
-        window->cameraConnected = 0;
         showDisconnected();
         m_checkTimer->stop();
         m_lastSeenIndex = -1;
@@ -198,11 +193,11 @@ void QNetConfig::onClicked()
         result = WIFI::getSSid(name);
     }
     if (name.isEmpty()) {
-        DialogPresenter::instance()->warn(window, tr("未连接WIFI!"), QString());
+        DialogPresenter::instance()->warn(window(), tr("未连接WIFI!"), QString());
         return;
     }
     if (result == 0 && !loopback && !name.startsWith(QLatin1String("Q7"))) {
-        DialogPresenter::instance()->warn(window, tr("请连接Q7相机的WIFI！"), QString());
+        DialogPresenter::instance()->warn(window(), tr("请连接Q7相机的WIFI！"), QString());
         return;
     }
     if (result == 0) {
@@ -211,15 +206,13 @@ void QNetConfig::onClicked()
         m_state->setText(tr("已连接"));
         m_state->setStyleSheet(green);
         m_caption->setText(tr("断开"));
-        window->onConnected();
-        window->setAllCamerasWhite();
+        emit networkJoined();
         setupPosManager();
     }
-    window->linkKind = 2;
-    window->connected = true;
+    m_connected = true;
     m_checkTimer->start(5000);
     CameraFields::store(m_camera->index, 0u);
-    window->cameraConnected = 1;
+    emit linkUp();
     emit cameraConnected();
 }
 
@@ -241,10 +234,8 @@ void QNetConfig::onTimeoutcheck()
         const bool upgrading =
             m_posManager && CameraFields::load(m_posManager->activity) == POSFILE_ACTIVITY_UPGRADE;
         if (!upgrading) {
-            Orvex *window = Orvex::instance();
-            DialogPresenter::instance()->warn(window, tr("相机断开"),
+            DialogPresenter::instance()->warn(window(), tr("相机断开"),
                                               tr("请检查相机供电和本地WIFI连接！"));
-            window->cameraConnected = 0;
             showDisconnected();
             m_checkTimer->stop();
         }

@@ -2,7 +2,8 @@
  * The connection manager: owns the program's one link to the camera, checks
  * the WiFi network on connect, polls the camera's version, and declares the
  * camera lost when it falls silent. Every page gets the camera handle and the
- * POS transfer manager here, and learns of connections by signal.
+ * POS transfer manager here, and learns of connections by signal; so does the
+ * main window, which this class does not know.
  */
 #ifndef SHELL_QNETCONFIG_H
 #define SHELL_QNETCONFIG_H
@@ -54,6 +55,16 @@ signals:
     /* The POS transfer manager changed (null first when an old one goes away). */
     void posManagerChanged(posfile_manager_t *manager);
 
+    /*
+     * For the main window, which keeps the connection state the pages read.
+     * The camera's WiFi was checked on connect: the camera pages can be shown.
+     */
+    void networkJoined();
+    /* The link is up (after networkJoined, before cameraConnected). */
+    void linkUp();
+    /* The link is down (before cameraDisconnected). */
+    void linkDown();
+
 public slots:
     void onClicked();
     void onTimeout();
@@ -75,6 +86,7 @@ private:
     QTimer *m_versionTimer;
     QTimer *m_checkTimer;
     qint64 m_lastSeenIndex = -1;
+    bool m_connected = false;
     QLabel *m_state;
     QLabel *m_networkName;
 };
