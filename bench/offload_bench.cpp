@@ -124,24 +124,20 @@ const char *const control = "/sys/fs/cgroup/blkio/blkio.throttle.read_bps_device
 char lifts[8][32]; /* "major:minor 0", written by the signal handler */
 int liftCount = 0;
 
-bool write(const std::string &line)
+/* One rule into the controller; open, write and close only, so the signal handler may call it. */
+bool write(const char *line, size_t size)
 {
     const int fd = ::open(control, O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool ok = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+    const bool ok = ::write(fd, line, size) == ssize_t(size);
     return ::close(fd) == 0 && ok;
 }
 
 void liftAll()
 {
-    for (int i = 0; i < liftCount; ++i) {
-        const int fd = ::open(control, O_WRONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            [[maybe_unused]] const ssize_t n = ::write(fd, lifts[i], std::strlen(lifts[i]));
-            ::close(fd);
-        }
-    }
+    for (int i = 0; i < liftCount; ++i)
+        write(lifts[i], std::strlen(lifts[i]));
 }
 
 void onSignal(int sig)
@@ -164,7 +160,8 @@ bool add(const std::string &device, unsigned long long bytesPerSecond)
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
     }
-    return write(rule + std::to_string(bytesPerSecond));
+    const std::string limit = rule + std::to_string(bytesPerSecond);
+    return write(limit.c_str(), limit.size());
 }
 
 } // namespace ReadLimit
