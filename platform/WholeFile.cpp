@@ -1,5 +1,6 @@
 #include "WholeFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -30,6 +31,12 @@ bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString 
 {
     const QFileInfo info(file);
     const QByteArray target = QFile::encodeName(file);
+    /* Temporary files of earlier writes of this file that a kill left behind. */
+    const QDir folder = info.absoluteDir();
+    for (const QString &stale :
+         folder.entryList({QStringLiteral(".") + info.fileName() + ".??????"},
+                          QDir::Files | QDir::Hidden | QDir::System))
+        ::unlink(QFile::encodeName(folder.filePath(stale)).constData());
     QByteArray temp =
         QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);

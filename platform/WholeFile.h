@@ -16,7 +16,8 @@ namespace WholeFile {
  * `bytes` become `file`: written to a unique hidden temporary name beside it
  * (with `mode` from the start), synced, renamed over it, and the folder
  * synced. False with the system's reason in `why`; the temporary file is gone
- * then.
+ * then. Temporary files of this file that a killed write left are removed
+ * first: every file has one writer at a time.
  */
 bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString *why);
 

@@ -2,10 +2,12 @@
 #include "platform/AppPaths.h"
 #include "platform/AppSettings.h"
 #include "platform/CrashReporter.h"
+#include "platform/WholeFile.h"
 
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,37 @@ private slots:
         QVERIFY(m_data.isValid());
         qputenv("ORVEX_DATA_DIR", m_data.path().toLocal8Bit());
         QStandardPaths::setTestModeEnabled(true);
+    }
+
+    /* A write killed before its rename leaves the old file; the next write clears its leftover. */
+    void replaceKilledMidwayLeavesNothingOnceWrittenAgain()
+    {
+        QTemporaryDir dir;
+        const QString sums = dir.filePath("SUMS");
+        QString why;
+        QVERIFY2(WholeFile::replace(sums, "old\n", 0644, &why), qPrintable(why));
+        QFile other(dir.filePath(".OTHER.abc123")); // not a leftover of SUMS
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.close();
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_DFL);
+            const rlimit limit{10, 10}; // the kernel stops the write that crosses 10 bytes
+            setrlimit(RLIMIT_FSIZE, &limit);
+            WholeFile::replace(sums, QByteArray(100, 'x'), 0644, &why);
+            _exit(0);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+        const auto names = [&] { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); };
+        QCOMPARE(names().size(), 3);
+        QVERIFY2(WholeFile::replace(sums, "new\n", 0644, &why), qPrintable(why));
+        QCOMPARE(names(), QStringList({".OTHER.abc123", "SUMS"}));
+        QFile result(sums);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(result.readAll(), QByteArray("new\n"));
     }
 
     void fatalSignalLeavesACrashReportInTheDataFolder()
