@@ -294,6 +294,10 @@ void PosSequencer::downloadStep()
             failDownload(Failure::Other, error);
         return;
     }
+    /*
+     * The bytes after the state: the receive thread counts a file's last records before its end
+     * marker ends the file, so a file seen ended is never judged on a count read before them.
+     */
     const uint32_t got = received();
     if (got != m_current.lastReceived) {
         m_current.lastReceived = got;
@@ -304,15 +308,16 @@ void PosSequencer::downloadStep()
     const PosRules::Protocol protocol = PosRules::protocolFor(m_firmware);
     if (got >= m_current.size) {
         if (protocol != PosRules::Protocol::Acknowledged) {
-            if (state == POSFILE_REQUESTED)
+            if (state == POSFILE_REQUESTED) {
                 store(m_manager->transfer_state, POSFILE_FINISHED);
+                state = POSFILE_FINISHED;
+            }
         } else if (!m_current.acknowledged) {
             posfile_file_success(m_manager, m_current.number);
             store(m_manager->end_marker_flag, 1u);
             m_current.acknowledged = true;
         }
     }
-    state = load(m_manager->transfer_state);
     if (state == POSFILE_FINISHED) {
         /* The camera's end marker closed a file that is still short: its records are missing. */
         if (got < m_current.size) {
