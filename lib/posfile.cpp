@@ -133,8 +133,11 @@ int handle_entry(PosManager *pm, const uint8_t *f)
              * The camera says it is done but records are missing (the last
              * ones were lost, or this marker overtook them, or it is a late
              * one from the previous file): ask for the rest rather than
-             * close a short table. A camera that keeps ending without
-             * sending anything more is taken at its word in the end.
+             * close a short table. A camera that answers its requests with
+             * the marker alone, no record between, is taken at its word in
+             * the end; one that still sends records is asked again, since
+             * the first of them being lost each time is no proof it has
+             * none (the caller's stall time-out bounds the asking).
              */
             if (pm->early_ends < POSFILE_EARLY_END_LIMIT) {
                 ++pm->early_ends;
@@ -225,6 +228,8 @@ int handle_offset_record(PosManager *pm, const uint8_t *f)
         return -1;
     count_record_frame(mgr);
     ++pm->q_frames;
+    /* The camera still sends records: a marker before them all is no proof it has no more. */
+    pm->early_ends = 0;
 
     const uint32_t offset = be32(f + 4);
     const uint8_t length = f[8];
@@ -238,7 +243,6 @@ int handle_offset_record(PosManager *pm, const uint8_t *f)
         posfile_store(mgr->bytes_received, received + length);
         pm->rerequest = false;
         pm->last_offset = offset;
-        pm->early_ends = 0;
         return 0;
     }
     /*

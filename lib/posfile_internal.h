@@ -27,8 +27,13 @@ constexpr int POSFILE_LENSES = 5;
 constexpr uint8_t POSFILE_RECORD_SHORT = 32;
 constexpr uint8_t POSFILE_RECORD_LONG = 52;
 
-/* End markers a short offset download survives before the camera is taken at its word. */
-constexpr uint8_t POSFILE_EARLY_END_LIMIT = 3;
+/*
+ * End markers a short offset download survives, with no record between them, before the camera
+ * is taken at its word. Each costs one answer of the camera, so a short file is still known
+ * within a moment, while a lossy link seldom loses the last records this often in a row (a
+ * repeated marker datagram counts again, so the limit leaves room for repeats).
+ */
+constexpr uint8_t POSFILE_EARLY_END_LIMIT = 10;
 
 /* How long an offset download may stay silent before the caller's polling asks again. */
 constexpr std::chrono::milliseconds POSFILE_STALL_INTERVAL{1000};

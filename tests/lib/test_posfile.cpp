@@ -235,10 +235,23 @@ TEST_F(PosManager, EarlyEndMarkerAsksForTheRestInsteadOfClosingAShortTable)
     ASSERT_EQ(feed(p_frame(255)), 0);
     EXPECT_EQ(state(), POSFILE_WANT_NEXT);
 
-    /* A camera that keeps ending without more records is believed at the fourth marker. */
+    /* Records between the markers, their first lost each time: the camera is asked again. */
     start_offset_download(3, 3 * 52);
     feed_q({0});
-    for (int marker = 0; marker < 3; ++marker) {
+    for (int marker = 0; marker < 4; ++marker) {
+        feed_q({104});
+        EXPECT_EQ(camera.receive(), request(0x2E, 3, 52, 156));
+        ASSERT_EQ(feed(p_frame(255)), 0);
+        EXPECT_EQ(camera.receive(), request(0x2E, 3, 52, 156));
+    }
+    feed_q({52, 104});
+    ASSERT_EQ(feed(p_frame(255)), 0);
+    EXPECT_EQ(row_ids(table), (std::vector<int>{0, 1, 2}));
+
+    /* A camera that keeps ending without more records is believed in the end. */
+    start_offset_download(3, 3 * 52);
+    feed_q({0});
+    for (int marker = 0; marker < POSFILE_EARLY_END_LIMIT; ++marker) {
         ASSERT_EQ(feed(p_frame(255)), 0);
         EXPECT_EQ(camera.receive(), request(0x2E, 3, 52, 156));
         EXPECT_EQ(state(), POSFILE_REQUESTED);
