@@ -292,13 +292,10 @@ TEST(SurveyCalculations, FlightParametersForTheQ7Sensor)
 
 TEST(GaussKrueger, ZonesAndCentralMeridians)
 {
-    double x = 0, y = 0, lat = 0, lon = 0;
+    double x = 0, y = 0;
     CoorGeo2XY(30, 117, &x, &y);
     EXPECT_NEAR(x, 3320172.41, 0.01);
     EXPECT_NEAR(y, 20500000, 1e-6);
-    CoorXY2Geo(x, y, &lat, &lon);
-    EXPECT_NEAR(lon, 117, 1e-9);
-    EXPECT_NEAR(lat, 30, 1e-5);
 
     /* A zone border belongs to the zone east of it. */
     CoorGeo2XY(30, 120, &x, &y);

@@ -16,18 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-/* Receive threads of this process: they carry the name Tele_Recv. */
-int receive_threads()
-{
-    int count = 0;
-    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        count += std::getline(comm, name) && name == "Tele_Recv";
-    }
-    return count;
-}
-
 struct Counter {
     std::atomic<int> frames{0};
     std::atomic<int> last_tag{-1};
@@ -207,16 +195,6 @@ protected:
         return printed();
     }
 };
-
-TEST_F(Registry, LookupMeetsNetworkFirstAndPrintsEveryTableExamined)
-{
-    ASSERT_EQ(rvcomm_ops_find(RVCOMM_MAGIC_SERIAL), rvcomm_serial_ops());
-    char expected[128];
-    std::snprintf(expected, sizeof expected, "rvcomm_ops_find: %p 0x4e\nrvcomm_ops_find: %p 0x53\n",
-                  static_cast<void *>(rvcomm_network_ops()),
-                  static_cast<void *>(rvcomm_serial_ops()));
-    EXPECT_EQ(printed(), expected);
-}
 
 TEST_F(Registry, RefusesASecondRegistrationAnUnknownMagicAndANameOf127Characters)
 {

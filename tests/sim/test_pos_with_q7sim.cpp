@@ -13,10 +13,10 @@
 #include <QDir>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -162,9 +162,7 @@ const std::string HEAD_OFFSETS = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_G
 std::string slurp(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 /* Equal texts, or the first line where they differ. */
@@ -173,18 +171,16 @@ testing::AssertionResult same_table(const std::string &path, const std::string &
     const std::string actual = slurp(path);
     if (actual == expected)
         return testing::AssertionSuccess();
-    std::istringstream a(actual);
-    std::istringstream e(expected);
-    std::string la;
-    std::string le;
-    for (int line = 1;; ++line) {
-        const bool more_a = static_cast<bool>(std::getline(a, la));
-        const bool more_e = static_cast<bool>(std::getline(e, le));
-        if (!more_a || !more_e || la != le)
-            return testing::AssertionFailure()
-                   << path << " line " << line << "\n  got:      " << (more_a ? la : "(end)")
-                   << "\n  expected: " << (more_e ? le : "(end)");
-    }
+    const auto at = static_cast<size_t>(
+        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
+        actual.begin());
+    const size_t line = at ? actual.rfind('\n', at - 1) + 1 : 0; /* the same in both */
+    const auto text = [line](const std::string &t) {
+        return t.substr(line, t.find('\n', line) - line);
+    };
+    return testing::AssertionFailure()
+           << path << " line " << std::count(actual.begin(), actual.begin() + line, '\n') + 1
+           << "\n  got:      " << text(actual) << "\n  expected: " << text(expected);
 }
 
 /* ---- The exchanges ------------------------------------------------------ */

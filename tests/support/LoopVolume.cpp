@@ -182,19 +182,6 @@ bool has_sys_admin()
     return false;
 }
 
-/* A folder name made of the label: no slashes, never empty nor a dot name. */
-std::string folder_name(const std::string &label)
-{
-    std::string name = label;
-    for (char &c : name) {
-        if (c == '/')
-            c = '_';
-    }
-    if (name.empty() || name == "." || name == "..")
-        name = "volume";
-    return name;
-}
-
 } // namespace
 
 std::string LoopVolume::unavailableReason()
@@ -215,13 +202,8 @@ std::string LoopVolume::unavailableReason()
     return {};
 }
 
-LoopVolume::LoopVolume(std::string label, unsigned megabytes, std::string fsType)
-    : label_(std::move(label)), fsType_(std::move(fsType))
+LoopVolume::LoopVolume(std::string label, unsigned megabytes) : label_(std::move(label))
 {
-    if (fsType_ != "exfat") {
-        fail("only exfat volumes can be made here, not " + fsType_);
-        return;
-    }
     if (const std::string why = unavailableReason(); !why.empty()) {
         fail(why);
         return;
@@ -276,7 +258,7 @@ LoopVolume::LoopVolume(std::string label, unsigned megabytes, std::string fsType
         return;
     }
 
-    const std::string where = dir_ + "/" + folder_name(label_);
+    const std::string where = dir_ + "/" + (label_.empty() ? "volume" : label_);
     if (mkdir(where.c_str(), 0755) != 0) {
         fail("mkdir " + where + ": " + std::strerror(errno));
         return;

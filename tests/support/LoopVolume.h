@@ -12,7 +12,7 @@
 
 class LoopVolume {
 public:
-    explicit LoopVolume(std::string label, unsigned megabytes = 32, std::string fsType = "exfat");
+    explicit LoopVolume(std::string label, unsigned megabytes = 32);
     ~LoopVolume();
     LoopVolume(const LoopVolume &) = delete;
     LoopVolume &operator=(const LoopVolume &) = delete;
@@ -46,7 +46,6 @@ private:
     bool released();
 
     std::string label_;
-    std::string fsType_;
     std::string dir_;
     std::string image_;
     std::string device_;

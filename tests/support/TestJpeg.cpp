@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -20,11 +21,6 @@ bool runExiftool(const QStringList &args, QByteArray *out = nullptr)
     if (out)
         *out = p.readAllStandardOutput();
     return true;
-}
-
-int clampByte(int v)
-{
-    return v < 0 ? 0 : v > 255 ? 255 : v;
 }
 
 } // namespace
@@ -49,8 +45,8 @@ QByteArray makeTestJpeg(int width, int height, const TestExif &exif, int seed)
             const int r = (x * 255 / width + offset) % 256 + int(n & 0x3f) - 32;
             const int g = y * 255 / height + int((n >> 8) & 0x3f) - 32;
             const int b = (x + y) * 255 / (width + height) + int((n >> 16) & 0x3f) - 32;
-            line[x] = 0xff000000u | uint32_t(clampByte(r) << 16) | uint32_t(clampByte(g) << 8) |
-                      uint32_t(clampByte(b));
+            line[x] = 0xff000000u | uint32_t(std::clamp(r, 0, 255) << 16) |
+                      uint32_t(std::clamp(g, 0, 255) << 8) | uint32_t(std::clamp(b, 0, 255));
         }
     }
     QByteArray jpeg;
