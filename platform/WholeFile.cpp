@@ -31,14 +31,16 @@ bool replace(const QString &file, const QByteArray &bytes, mode_t mode, QString 
 {
     const QFileInfo info(file);
     const QByteArray target = QFile::encodeName(file);
-    /* Temporary files of earlier writes of this file that a kill left behind. */
+    /*
+     * Temporaries are ".NAME.XXXXXX" beside the file. Those of earlier writes that a kill left
+     * behind go first; names are compared as text, since NAME may hold wildcard characters.
+     */
+    const QString prefix = QLatin1Char('.') + info.fileName() + QLatin1Char('.');
     const QDir folder = info.absoluteDir();
-    for (const QString &stale :
-         folder.entryList({QStringLiteral(".") + info.fileName() + ".??????"},
-                          QDir::Files | QDir::Hidden | QDir::System))
-        ::unlink(QFile::encodeName(folder.filePath(stale)).constData());
-    QByteArray temp =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (name.size() == prefix.size() + 6 && name.startsWith(prefix))
+            ::unlink(QFile::encodeName(folder.filePath(name)).constData());
+    QByteArray temp = QFile::encodeName(folder.filePath(prefix)) + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         *why = QString::fromLocal8Bit(std::strerror(errno));

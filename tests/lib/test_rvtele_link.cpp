@@ -7,8 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
